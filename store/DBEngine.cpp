@@ -1,0 +1,24 @@
+// SPDX-License-Identifier: MIT
+#include "store/DBEngine.h"
+
+#include "store/Error.h"
+#include "store/Workspace.h"
+
+namespace dao {
+
+DBEngine& DBEngine::instance() {
+    static DBEngine engine;
+    return engine;
+}
+
+std::shared_ptr<Workspace> DBEngine::Workspaces(int index) {
+    if (index != 0)
+        throw Error(ErrorNumber::InvalidArgument,
+                    "The database engine has only its default workspace (item 0), not item " + std::to_string(index) +
+                        ".");
+    if (!m_defaultWorkspace || !m_defaultWorkspace->isOpen())
+        m_defaultWorkspace = std::make_shared<Workspace>();
+    return m_defaultWorkspace;
+}
+
+} // namespace dao

@@ -1,0 +1,32 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <chrono>
+#include <memory>
+
+namespace dao {
+
+class Workspace;
+
+// The database engine: one object, made on first use and kept to the end of the program.
+class DBEngine {
+public:
+    static DBEngine& instance();
+
+    // Item 0 is the default workspace; it is the only one. After its Close, the next call gives
+    // a new, usable workspace. Any other index throws Error(InvalidArgument).
+    std::shared_ptr<Workspace> Workspaces(int index);
+
+    // How long an operation waits for another program's lock before it fails with FileInUse.
+    // Applies to databases opened afterwards.
+    std::chrono::milliseconds BusyTimeout() const { return m_busyTimeout; }
+    void SetBusyTimeout(std::chrono::milliseconds timeout) { m_busyTimeout = timeout; }
+
+private:
+    DBEngine() = default;
+
+    std::shared_ptr<Workspace> m_defaultWorkspace;
+    std::chrono::milliseconds m_busyTimeout{5000};
+};
+
+} // namespace dao

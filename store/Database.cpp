@@ -1,0 +1,194 @@
+// SPDX-License-Identifier: MIT
+#include "store/Database.h"
+
+#include "store/DBEngine.h"
+#include "store/Error.h"
+#include "store/Recordset.h"
+#include "store/Workspace.h"
+
+#include <SQLiteCpp/Database.h>
+#include <SQLiteCpp/Statement.h>
+
+#include <algorithm>
+
+namespace dao {
+
+Database::Database(Workspace* workspace, std::string path, bool readOnly)
+    : m_workspace(workspace), m_path(std::move(path)) {
+    try {
+        // One connection is only ever used by one thread: SQLite's per-call locking is not needed.
+        const int flags = (readOnly ? SQLite::OPEN_READONLY : SQLite::OPEN_READWRITE) | SQLite::OPEN_NOMUTEX;
+        m_connection = std::make_unique<SQLite::Database>(m_path, flags,
+                                                          static_cast<int>(DBEngine::instance().BusyTimeout().count()));
+        // SQLite reads nothing until the first statement; read the schema now, so that a file
+        // that is not a database (or is locked past the busy timeout) fails the open itself.
+        SQLite::Statement probe(*m_connection, "SELECT count(*) FROM sqlite_schema");
+        probe.executeStep();
+    } catch (const std::exception& failure) {
+        m_connection.reset();
+        fail(failure);
+    }
+}
+
+Database::~Database() {
+    try {
+        Close();
+    } catch (...) {
+        // Never throw from a destructor; Close() has released everything before it could throw.
+    }
+    if (m_workspace)
+        m_workspace->forget(this);
+}
+
+void Database::fail(const std::exception& failure) const {
+    if (const auto* error = dynamic_cast<const Error*>(&failure))
+        throw *error;
+    if (const auto* sqliteFailure = dynamic_cast<const SQLite::Exception*>(&failure))
+        throw translate(*sqliteFailure, m_path);
+    throw Error(ErrorNumber::EngineFailure,
+                "The database engine failed on " + inQuotes(m_path) + ": " + failure.what() + ".");
+}
+
+bool Database::isOpen() const {
+    return m_connection != nullptr;
+}
+
+SQLite::Database& Database::connection() {
+    if (!m_connection)
+        throw Error(ErrorNumber::ObjectClosed, "The registry database " + inQuotes(m_path) + " is closed.");
+    return *m_connection;
+}
+
+void Database::attach(Recordset* recordset) {
+    m_recordsets.push_back(recordset);
+}
+
+void Database::detach(Recordset* recordset) {
+    m_recordsets.erase(std::remove(m_recordsets.begin(), m_recordsets.end(), recordset), m_recordsets.end());
+}
+
+TableDef Database::TableDefs(const std::string& name) {
+    try {
+        SQLite::Statement lookup(connection(),
+                                 "SELECT name FROM sqlite_schema WHERE type = 'table' AND name = ?1 COLLATE NOCASE");
+        lookup.bind(1, name);
+        if (!lookup.executeStep())
+            throw Error(ErrorNumber::TableNotFound, inQuotes(m_path) + " has no table " + inQuotes(name) + ".");
+        TableDef definition(*this, lookup.getColumn(0).getString(), true);
+        SQLite::Statement columns(connection(), "SELECT name, type FROM pragma_table_info(?1)");
+        columns.bind(1, definition.m_name);
+        while (columns.executeStep())
+            definition.m_fields.push_back(
+                Field::fromDeclaration(columns.getColumn(0).getString(), columns.getColumn(1).getString()));
+        return definition;
+    } catch (const std::exception& failure) {
+        fail(failure);
+    }
+}
+
+TableDef Database::CreateTableDef(const std::string& name) {
+    connection();
+    return TableDef(*this, name, false);
+}
+
+void Database::AppendTableDef(TableDef& definition) {
+    if (definition.m_stored)
+        throw Error(ErrorNumber::TableExists, "The table " + inQuotes(definition.m_name) + " is stored already.");
+    if (definition.m_name.empty() || definition.m_fields.empty())
+        throw Error(ErrorNumber::InvalidDefinition, "A table needs a name and at least one field.");
+
+    std::string create = "CREATE TABLE " + quoteIdentifier(definition.m_name) + " (";
+    for (std::size_t i = 0; i < definition.m_fields.size(); ++i)
+        create += (i ? ", " : "") + definition.m_fields[i].columnDefinition();
+    create += ")";
+    std::vector<std::string> indexes;
+    for (const auto& index : definition.m_indexes) {
+        std::string columns;
+        for (const auto& field : index.fields)
+            columns += (columns.empty() ? "" : ", ") + quoteIdentifier(field);
+        indexes.push_back(std::string(index.unique ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") +
+                          quoteIdentifier(index.name) + " ON " + quoteIdentifier(definition.m_name) + " (" + columns +
+                          ")");
+    }
+
+    write([&] {
+        SQLite::Statement exists(connection(), "SELECT 1 FROM sqlite_schema WHERE name = ?1 COLLATE NOCASE");
+        exists.bind(1, definition.m_name);
+        if (exists.executeStep())
+            throw Error(ErrorNumber::TableExists,
+                        inQuotes(m_path) + " already has a table or index named " + inQuotes(definition.m_name) + ".");
+        connection().exec(create);
+        for (const auto& index : indexes)
+            connection().exec(index);
+    });
+    definition.m_stored = true;
+}
+
+void Database::write(const std::function<void()>& work) {
+    try {
+        if (m_inTransaction) {
+            work();
+            return;
+        }
+        // IMMEDIATE takes the write lock before anything is written, so a busy file is waited
+        // for here, up to the busy timeout, and never fails half-way through the work.
+        connection().exec("BEGIN IMMEDIATE");
+        try {
+            work();
+            connection().exec("COMMIT");
+        } catch (...) {
+            connection().tryExec("ROLLBACK");
+            throw;
+        }
+    } catch (const std::exception& failure) {
+        fail(failure);
+    }
+}
+
+void Database::BeginTrans() {
+    if (m_inTransaction)
+        throw Error(ErrorNumber::InvalidArgument, "A transaction is already open on " + inQuotes(m_path) + ".");
+    try {
+        connection().exec("BEGIN IMMEDIATE");
+    } catch (const std::exception& failure) {
+        fail(failure);
+    }
+    m_inTransaction = true;
+}
+
+void Database::CommitTrans() {
+    if (!m_inTransaction)
+        throw Error(ErrorNumber::InvalidArgument, "No transaction is open on " + inQuotes(m_path) + ".");
+    m_inTransaction = false;
+    try {
+        connection().exec("COMMIT");
+    } catch (const std::exception& failure) {
+        connection().tryExec("ROLLBACK");
+        fail(failure);
+    }
+}
+
+void Database::Rollback() {
+    if (!m_inTransaction)
+        throw Error(ErrorNumber::InvalidArgument, "No transaction is open on " + inQuotes(m_path) + ".");
+    m_inTransaction = false;
+    try {
+        connection().exec("ROLLBACK");
+    } catch (const std::exception& failure) {
+        fail(failure);
+    }
+}
+
+void Database::Close() {
+    // Statements must be finalized before the connection closes, or SQLite keeps the file open.
+    const auto recordsets = m_recordsets;
+    for (Recordset* recordset : recordsets)
+        recordset->Close();
+    m_recordsets.clear();
+    if (m_connection && m_inTransaction)
+        m_connection->tryExec("ROLLBACK");
+    m_inTransaction = false;
+    m_connection.reset();
+}
+
+} // namespace dao

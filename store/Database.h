@@ -1,0 +1,73 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "store/TableDef.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace SQLite {
+class Database;
+}
+
+namespace dao {
+
+class Recordset;
+class Workspace;
+
+// An open registry file. Made by Workspace::OpenDatabase.
+class Database {
+public:
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+    ~Database();
+
+    // The stored definition of the table `name` (SQLite compares table names without regard to
+    // ASCII case). Throws Error(TableNotFound) when the file has no such table.
+    TableDef TableDefs(const std::string& name);
+
+    // A new definition, not yet stored: add fields and indexes, then AppendTableDef.
+    TableDef CreateTableDef(const std::string& name);
+
+    // Stores the definition as a new table with its indexes, all or nothing.
+    // Throws Error: TableExists, InvalidDefinition, and the file's own failures.
+    void AppendTableDef(TableDef& definition);
+
+    // An explicit transaction around several updates: every Update between BeginTrans and
+    // CommitTrans lands together or, after Rollback or a failure to commit, not at all.
+    void BeginTrans();
+    void CommitTrans();
+    void Rollback();
+
+    // Closes every recordset opened on this database, then the file. May be called again.
+    void Close();
+    bool isOpen() const;
+
+    // The path the database was opened with.
+    const std::string& Name() const { return m_path; }
+
+    // For the engine's own objects.
+    SQLite::Database& connection();
+    void attach(Recordset* recordset);
+    void detach(Recordset* recordset);
+    // Runs `write` inside a write transaction, taking the write lock first (waiting out other
+    // programs' locks up to the busy timeout), unless BeginTrans already opened one.
+    void write(const std::function<void()>& write);
+    // Every SQLite failure leaves the engine as an Error naming this file.
+    [[noreturn]] void fail(const std::exception& failure) const;
+
+private:
+    friend class Workspace;
+    Database(Workspace* workspace, std::string path, bool readOnly);
+    void detachFromWorkspace() { m_workspace = nullptr; }
+
+    Workspace* m_workspace;
+    std::string m_path;
+    std::unique_ptr<SQLite::Database> m_connection;
+    std::vector<Recordset*> m_recordsets;
+    bool m_inTransaction = false;
+};
+
+} // namespace dao

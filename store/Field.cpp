@@ -1,0 +1,94 @@
+// SPDX-License-Identifier: MIT
+#include "store/Field.h"
+
+#include "store/Error.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+
+namespace dao {
+
+namespace {
+
+constexpr int maxTextSize = 255;
+
+std::string upper(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return text;
+}
+
+// The constraint's name carries the field and its rule: SQLite quotes it when it refuses a value.
+std::string constraint(const std::string& field, const std::string& rule, const std::string& condition) {
+    const std::string column = quoteIdentifier(field);
+    return " CONSTRAINT " + quoteIdentifier(field + ": " + rule) + " CHECK (" + column + " IS NULL OR (" + condition +
+           "))";
+}
+
+} // namespace
+
+std::string quoteIdentifier(const std::string& name) {
+    std::string quotedName = "\"";
+    for (char c : name) {
+        quotedName += c;
+        if (c == '"')
+            quotedName += '"';
+    }
+    return quotedName + "\"";
+}
+
+Field::Field(std::string name, FieldType type, int size) : m_name(std::move(name)), m_type(type), m_size(size) {}
+
+std::string Field::columnDefinition() const {
+    if (m_name.empty() || m_name.find('\0') != std::string::npos)
+        throw Error(ErrorNumber::InvalidDefinition, "A field needs a name without NUL characters.");
+    const std::string column = quoteIdentifier(m_name);
+    switch (m_type) {
+    case FieldType::Text: {
+        if (m_size < 1 || m_size > maxTextSize)
+            throw Error(ErrorNumber::InvalidDefinition, "The text field " + inQuotes(m_name) +
+                                                            " needs a size from 1 to " + std::to_string(maxTextSize) +
+                                                            " characters.");
+        const std::string size = std::to_string(m_size);
+        // length() counts characters (code points) of UTF-8 text, not bytes.
+        const std::string lengthRule =
+            m_allowZeroLength ? "length(" + column + ") <= " + size : "length(" + column + ") BETWEEN 1 AND " + size;
+        const std::string rule =
+            m_allowZeroLength ? "text of at most " + size + " characters" : "text of 1 to " + size + " characters";
+        return column + " TEXT(" + size + ")" +
+               constraint(m_name, rule, "typeof(" + column + ") = 'text' AND " + lengthRule);
+    }
+    case FieldType::Boolean:
+        return column + " BOOLEAN" +
+               constraint(m_name, "true (1) or false (0)",
+                          "typeof(" + column + ") = 'integer' AND " + column + " IN (0, 1)");
+    case FieldType::Byte:
+        return column + " BYTE" +
+               constraint(m_name, "a whole number from 0 to 255",
+                          "typeof(" + column + ") = 'integer' AND " + column + " BETWEEN 0 AND 255");
+    case FieldType::Other:
+        break;
+    }
+    throw Error(ErrorNumber::InvalidDefinition, "The field " + inQuotes(m_name) + " has no type that can be stored.");
+}
+
+Field Field::fromDeclaration(std::string name, const std::string& declaredType) {
+    const std::string type = upper(declaredType);
+    if (type.find("BOOL") != std::string::npos || type == "BIT")
+        return Field(std::move(name), FieldType::Boolean);
+    if (type == "BYTE" || type == "TINYINT")
+        return Field(std::move(name), FieldType::Byte);
+    if (type.find("CHAR") != std::string::npos || type.find("TEXT") != std::string::npos ||
+        type.find("CLOB") != std::string::npos) {
+        int size = 0;
+        if (const auto open = type.find('('); open != std::string::npos) {
+            const char* first = type.data() + open + 1;
+            std::from_chars(first, type.data() + type.size(), size);
+        }
+        return Field(std::move(name), FieldType::Text, size);
+    }
+    return Field(std::move(name), FieldType::Other);
+}
+
+} // namespace dao

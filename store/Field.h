@@ -1,0 +1,52 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <string>
+
+namespace dao {
+
+// Field type codes as the registry's tools know them.
+enum class FieldType : int {
+    Other = 0, // declared by another program in a way these codes do not name; values are stored as given
+    Boolean = 1,
+    Byte = 2, // one unsigned byte, 0 to 255
+    Text = 10,
+};
+
+// The definition of one field of a table: its name, type, size and zero-length rule. A field made
+// with TableDef::CreateField is not stored until its table definition is appended to a database;
+// the rules it carries are then written into the file, so SQLite enforces them on every program.
+class Field {
+public:
+    // size counts characters (Unicode code points, as SQLite's length() counts them) and is used
+    // by Text fields only, from 1 to 255.
+    Field(std::string name, FieldType type, int size = 0);
+
+    const std::string& Name() const { return m_name; }
+    FieldType Type() const { return m_type; }
+    int Size() const { return m_size; }
+
+    // Whether a Text field accepts the empty text. Accepted, and meaningless, on other types.
+    bool AllowZeroLength() const { return m_allowZeroLength; }
+    void SetAllowZeroLength(bool allow) { m_allowZeroLength = allow; }
+
+    // The column definition for CREATE TABLE, with the rules as named CHECK constraints. Each
+    // constraint's name starts with the field's name, so a refused value is reported by field.
+    // Throws Error(InvalidDefinition) for a name or size that cannot be stored.
+    std::string columnDefinition() const;
+
+    // A stored column as SQLite declares it: "TEXT(50)", "BOOLEAN", "BYTE", or anything else made
+    // by another program (Text without a size in parentheses has size 0, meaning unlimited).
+    static Field fromDeclaration(std::string name, const std::string& declaredType);
+
+private:
+    std::string m_name;
+    FieldType m_type;
+    int m_size;
+    bool m_allowZeroLength = false;
+};
+
+// Quotes an SQL identifier: "like ""this""".
+std::string quoteIdentifier(const std::string& name);
+
+} // namespace dao

@@ -1,0 +1,541 @@
+// SPDX-License-Identifier: MIT
+#include "store/Recordset.h"
+
+#include "store/Database.h"
+#include "store/Error.h"
+#include "store/Field.h"
+
+#include <SQLiteCpp/Database.h>
+#include <SQLiteCpp/Statement.h>
+#include <sqlite3.h>
+
+#include <strings.h>
+
+namespace dao {
+
+namespace {
+
+Variant toVariant(const SQLite::Column& column) {
+    switch (column.getType()) {
+    case SQLITE_INTEGER:
+        return Variant(static_cast<std::int64_t>(column.getInt64()));
+    case SQLITE_FLOAT:
+        return Variant(column.getDouble());
+    case SQLITE_TEXT: {
+        const char* text = column.getText();
+        return Variant(std::string(text, static_cast<std::size_t>(column.getBytes())));
+    }
+    case SQLITE_BLOB: {
+        const auto* bytes = static_cast<const char*>(column.getBlob());
+        return Variant(Blob{std::string(bytes, static_cast<std::size_t>(column.getBytes()))});
+    }
+    default:
+        return {};
+    }
+}
+
+// Text is copied unless the caller keeps the value alive until the statement is reset.
+void bindVariant(SQLite::Statement& statement, int index, const Variant& value, bool copy = true) {
+    if (value.isNull())
+        statement.bind(index);
+    else if (value.isInteger())
+        statement.bind(index, static_cast<int64_t>(value.toInteger()));
+    else if (value.isReal())
+        statement.bind(index, value.toReal());
+    else if (value.isText() && copy)
+        statement.bind(index, *value.text());
+    else if (value.isText())
+        statement.bindNoCopy(index, *value.text());
+    else {
+        const std::string bytes = value.toText();
+        statement.bind(index, bytes.data(), static_cast<int>(bytes.size()));
+    }
+}
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool isValidUtf8(const std::string& text) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* end = p + text.size();
+    while (p < end) {
+        const unsigned char lead = *p;
+        int length = 0;
+        char32_t codePoint = 0;
+        if (lead < 0x80) {
+            ++p;
+            continue;
+        } else if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+            codePoint = lead & 0x1F;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            codePoint = lead & 0x0F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            codePoint = lead & 0x07;
+        } else {
+            return false;
+        }
+        if (end - p < length)
+            return false;
+        for (int i = 1; i < length; ++i) {
+            if ((p[i] & 0xC0) != 0x80)
+                return false;
+            codePoint = (codePoint << 6) | (p[i] & 0x3F);
+        }
+        const char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (codePoint < smallest[length] || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF))
+            return false;
+        p += length;
+    }
+    return true;
+}
+
+std::size_t countCharacters(const std::string& text) {
+    std::size_t count = 0;
+    for (unsigned char c : text)
+        count += (c & 0xC0) != 0x80;
+    return count;
+}
+
+bool sameName(const std::string& a, const std::string& b) {
+    return strcasecmp(a.c_str(), b.c_str()) == 0;
+}
+
+} // namespace
+
+// --- Fields ---------------------------------------------------------------------------------
+
+Variant Recordset::FieldRef::Value() const {
+    return m_recordset->read(m_column);
+}
+
+void Recordset::FieldRef::SetValue(const dao::Variant& value) {
+    m_recordset->assign(m_column, value);
+}
+
+// --- Opening and closing --------------------------------------------------------------------
+
+Recordset::Recordset(Database& database, std::string table) : m_database(&database), m_table(std::move(table)) {
+    try {
+        SQLite::Statement columns(database.connection(), "SELECT name FROM pragma_table_info(?1)");
+        columns.bind(1, m_table);
+        while (columns.executeStep())
+            m_columns.push_back(columns.getColumn(0).getString());
+    } catch (const std::exception& failure) {
+        database.fail(failure);
+    }
+    if (m_columns.empty())
+        throw Error(ErrorNumber::TableNotFound, inQuotes(database.Name()) + " has no table " + inQuotes(m_table) + ".");
+    m_buffer.resize(m_columns.size());
+    database.attach(this);
+    try {
+        MoveFirst();
+    } catch (...) {
+        Close();
+        throw;
+    }
+}
+
+Recordset::~Recordset() {
+    Close();
+}
+
+void Recordset::Close() {
+    // Statements first: each holds the file's read lock while it stands on a row.
+    m_scan.reset();
+    m_rowQuery.reset();
+    m_writes.clear();
+    m_scanLive = false;
+    m_bof = m_eof = true;
+    m_editMode = EditMode::None;
+    if (m_database) {
+        m_database->detach(this);
+        m_database = nullptr;
+    }
+}
+
+Database& Recordset::database() const {
+    if (!m_database)
+        throw Error(ErrorNumber::ObjectClosed, "The recordset over " + inQuotes(m_table) + " is closed.");
+    return *m_database;
+}
+
+std::size_t Recordset::columnIndex(const std::string& name) const {
+    for (std::size_t i = 0; i < m_columns.size(); ++i)
+        if (sameName(m_columns[i], name))
+            return i;
+    throw Error(ErrorNumber::FieldNotFound, "The table " + inQuotes(m_table) + " has no field " + inQuotes(name) + ".");
+}
+
+Recordset::FieldRef Recordset::Fields(const std::string& name) {
+    database();
+    return FieldRef(*this, columnIndex(name));
+}
+
+// --- Index and traversal --------------------------------------------------------------------
+
+void Recordset::Index(const std::string& name) {
+    Database& db = database();
+    std::vector<KeyColumn> keys;
+    std::string storedName;
+    try {
+        SQLite::Statement lookup(db.connection(), "SELECT name FROM sqlite_schema WHERE type = 'index' AND "
+                                                  "name = ?1 COLLATE NOCASE AND tbl_name = ?2 COLLATE NOCASE");
+        lookup.bind(1, name);
+        lookup.bind(2, m_table);
+        if (!lookup.executeStep())
+            throw Error(ErrorNumber::IndexNotFound, "The table " + inQuotes(m_table) + " in " + inQuotes(db.Name()) +
+                                                        " has no index " + inQuotes(name) + ".");
+        storedName = lookup.getColumn(0).getString();
+        SQLite::Statement info(db.connection(),
+                               "SELECT cid, name, desc, coll FROM pragma_index_xinfo(?1) WHERE key = 1 ORDER BY seqno");
+        info.bind(1, storedName);
+        while (info.executeStep()) {
+            if (info.getColumn(0).getInt() < 0)
+                throw Error(ErrorNumber::UnsupportedIndex, "The index " + inQuotes(storedName) + " of " +
+                                                               inQuotes(m_table) + " is not over plain fields.");
+            keys.push_back(KeyColumn{columnIndex(info.getColumn(1).getString()), info.getColumn(3).getString(),
+                                     info.getColumn(2).getInt() != 0});
+        }
+    } catch (const std::exception& failure) {
+        db.fail(failure);
+    }
+    m_index = storedName;
+    m_keys = std::move(keys);
+    MoveFirst();
+}
+
+std::string Recordset::scanSql(const std::string& where) const {
+    std::string columns = "rowid";
+    std::string order;
+    for (const auto& key : m_keys) {
+        const std::string column = quoteIdentifier(m_columns[key.column]);
+        columns += ", " + column;
+        // The same collation and direction as the index, so SQLite walks the index and sorts nothing.
+        order += column + " COLLATE " + quoteIdentifier(key.collation) + (key.descending ? " DESC, " : ", ");
+    }
+    std::string sql = "SELECT " + columns + " FROM " + quoteIdentifier(m_table);
+    if (!m_index.empty())
+        sql += " INDEXED BY " + quoteIdentifier(m_index);
+    if (!where.empty())
+        sql += " WHERE " + where;
+    // Row identity breaks ties, so rows with equal keys keep a stable order.
+    return sql + " ORDER BY " + order + "rowid";
+}
+
+void Recordset::startScan(const std::string& where, const std::vector<Variant>& parameters) {
+    Database& db = database();
+    m_editMode = EditMode::None;
+    try {
+        m_scan.reset();
+        m_scanLive = false;
+        m_scan = std::make_unique<SQLite::Statement>(db.connection(), scanSql(where));
+        for (std::size_t i = 0; i < parameters.size(); ++i)
+            bindVariant(*m_scan, static_cast<int>(i + 1), parameters[i]);
+        step();
+    } catch (const std::exception& failure) {
+        m_scan.reset();
+        m_scanLive = false;
+        m_eof = true;
+        db.fail(failure);
+    }
+}
+
+void Recordset::step() {
+    m_rowLoaded = false;
+    if (m_scan->executeStep()) {
+        m_scanLive = true; // the row identity is read only when needed: see rowid()
+        m_eof = false;
+    } else {
+        m_scan->reset(); // ends the read transaction
+        m_scanLive = false;
+        m_eof = true;
+    }
+}
+
+std::int64_t Recordset::rowid() const {
+    return m_scanLive ? m_scan->getColumn(0).getInt64() : m_rowid;
+}
+
+void Recordset::suspendScan() {
+    if (!m_scanLive)
+        return;
+    m_rowid = rowid();
+    m_savedKeys.clear();
+    for (std::size_t k = 0; k < m_keys.size(); ++k)
+        m_savedKeys.push_back(toVariant(m_scan->getColumn(static_cast<int>(k + 1))));
+    m_scan->reset();
+    m_scanLive = false;
+}
+
+// Continues the index order after the current row once the scan was suspended for a write.
+// The condition spells out "after (keys, rowid)" in the index's own order, nulls first as
+// SQLite sorts them. Rare (only a move after Update), so clarity wins over speed here.
+void Recordset::resumeAfterCurrent() {
+    std::vector<Variant> parameters = m_savedKeys;
+    parameters.emplace_back(static_cast<std::int64_t>(m_rowid));
+    std::string predicate = "rowid > ?" + std::to_string(parameters.size());
+    for (std::size_t k = m_keys.size(); k-- > 0;) {
+        const std::string raw = quoteIdentifier(m_columns[m_keys[k].column]);
+        const std::string column = raw + " COLLATE " + quoteIdentifier(m_keys[k].collation);
+        const std::string parameter = "?" + std::to_string(k + 1);
+        const bool isNull = m_savedKeys[k].isNull();
+        std::string greater;
+        if (!m_keys[k].descending)
+            greater = isNull ? raw + " IS NOT NULL" : column + " > " + parameter;
+        else
+            greater = isNull ? "0" : "(" + column + " < " + parameter + " OR " + raw + " IS NULL)";
+        const std::string equal = isNull ? raw + " IS NULL" : column + " = " + parameter;
+        predicate = "(" + greater + " OR (" + equal + " AND " + predicate + "))";
+    }
+    startScan(predicate, parameters);
+}
+
+void Recordset::MoveFirst() {
+    startScan("", {});
+    m_bof = m_eof;
+    m_noMatch = false;
+}
+
+void Recordset::MoveNext() {
+    requireRow();
+    m_editMode = EditMode::None;
+    m_bof = false;
+    if (m_scanLive) {
+        try {
+            step();
+        } catch (const std::exception& failure) {
+            m_scanLive = false;
+            m_eof = true;
+            database().fail(failure);
+        }
+    } else {
+        resumeAfterCurrent();
+    }
+}
+
+void Recordset::Seek(const Variant& key) {
+    if (m_keys.empty())
+        throw Error(ErrorNumber::InvalidArgument, "Select an index of " + inQuotes(m_table) + " before seeking.");
+    const KeyColumn& first = m_keys.front();
+    const std::string column =
+        quoteIdentifier(m_columns[first.column]) + " COLLATE " + quoteIdentifier(first.collation);
+    startScan(column + (first.descending ? " <= ?1" : " >= ?1"), {key});
+    m_bof = false;
+    m_noMatch = true;
+    if (m_scanLive) {
+        try {
+            // Compare under the index's collation, exactly as the index ordered the rows.
+            SQLite::Statement equal(database().connection(),
+                                    "SELECT ?1 = ?2 COLLATE " + quoteIdentifier(first.collation));
+            bindVariant(equal, 1, toVariant(m_scan->getColumn(1)));
+            bindVariant(equal, 2, key);
+            equal.executeStep();
+            m_noMatch = equal.getColumn(0).getInt() != 1;
+        } catch (const std::exception& failure) {
+            database().fail(failure);
+        }
+    }
+    if (m_noMatch) {
+        if (m_scanLive)
+            m_scan->reset();
+        m_scanLive = false;
+        m_eof = true;
+    }
+}
+
+// --- Reading --------------------------------------------------------------------------------
+
+void Recordset::requireRow() const {
+    database();
+    if (m_eof)
+        throw Error(ErrorNumber::NoCurrentRecord, "No current record.");
+}
+
+Variant Recordset::read(std::size_t column) {
+    if (m_editMode != EditMode::None && m_buffer[column])
+        return *m_buffer[column];
+    if (m_editMode == EditMode::AddNew)
+        return {};
+    requireRow();
+    for (std::size_t k = 0; k < m_keys.size(); ++k) {
+        if (m_keys[k].column != column)
+            continue;
+        if (m_scanLive)
+            return toVariant(m_scan->getColumn(static_cast<int>(k + 1)));
+        break; // suspended: the stored value may have changed, read it afresh
+    }
+    if (!m_rowLoaded) {
+        Database& db = database();
+        try {
+            if (!m_rowQuery) {
+                std::string columns;
+                for (const auto& name : m_columns)
+                    columns += (columns.empty() ? "" : ", ") + quoteIdentifier(name);
+                m_rowQuery = std::make_unique<SQLite::Statement>(
+                    db.connection(), "SELECT " + columns + " FROM " + quoteIdentifier(m_table) + " WHERE rowid = ?1");
+            }
+            m_rowQuery->reset();
+            m_rowQuery->bind(1, static_cast<int64_t>(rowid()));
+            if (!m_rowQuery->executeStep()) {
+                m_rowQuery->reset();
+                throw Error(ErrorNumber::RowRemoved,
+                            "The current row of " + inQuotes(m_table) + " was removed by another program.");
+            }
+            m_row.clear();
+            for (std::size_t i = 0; i < m_columns.size(); ++i)
+                m_row.push_back(toVariant(m_rowQuery->getColumn(static_cast<int>(i))));
+            m_rowQuery->reset();
+            m_rowLoaded = true;
+        } catch (const std::exception& failure) {
+            db.fail(failure);
+        }
+    }
+    return m_row[column];
+}
+
+// --- Writing --------------------------------------------------------------------------------
+
+void Recordset::Edit() {
+    requireRow();
+    // No read lock is held while the buffer is filled: other programs may commit meanwhile, and
+    // Update then writes the assigned fields over whatever the row holds at that moment.
+    suspendScan();
+    m_editMode = EditMode::Edit;
+    std::fill(m_buffer.begin(), m_buffer.end(), std::nullopt);
+}
+
+void Recordset::AddNew() {
+    database();
+    m_editMode = EditMode::AddNew;
+    std::fill(m_buffer.begin(), m_buffer.end(), std::nullopt);
+}
+
+void Recordset::CancelUpdate() {
+    m_editMode = EditMode::None;
+    std::fill(m_buffer.begin(), m_buffer.end(), std::nullopt);
+}
+
+void Recordset::assign(std::size_t column, const Variant& value) {
+    database();
+    const std::string& field = m_columns[column];
+    if (m_editMode == EditMode::None)
+        throw Error(ErrorNumber::NotEditing,
+                    "The field " + inQuotes(field) + " can only be assigned after Edit or AddNew.");
+    if (const std::string* text = value.text()) {
+        if (text->find('\0') != std::string::npos)
+            throw Error(ErrorNumber::ValueRefused,
+                        "The value for " + inQuotes(field) + " was refused: it holds a NUL character.");
+        if (!isValidUtf8(*text))
+            throw Error(ErrorNumber::ValueRefused,
+                        "The value for " + inQuotes(field) + " was refused: it is not valid UTF-8 text.");
+    }
+    m_buffer[column] = value;
+}
+
+void Recordset::Update(UpdateType type, bool /*force: every update writes only its own fields*/) {
+    if (type != UpdateType::Regular)
+        throw Error(ErrorNumber::InvalidArgument, "Only regular updates are offered.");
+    Database& db = database();
+    if (m_editMode == EditMode::None)
+        throw Error(ErrorNumber::NotEditing, "Update needs Edit or AddNew first.");
+    if (m_editMode == EditMode::Edit)
+        requireRow();
+    // Our own open read would make SQLite refuse the write lock at once, without waiting, when
+    // another program is about to write: end every read before asking for it.
+    suspendScan();
+    if (m_rowQuery)
+        m_rowQuery->reset();
+    db.write([&] { writeBuffer(); });
+    m_editMode = EditMode::None;
+    std::fill(m_buffer.begin(), m_buffer.end(), std::nullopt);
+    m_rowLoaded = false;
+}
+
+void Recordset::writeBuffer() {
+    std::vector<std::size_t> assigned;
+    std::string shape = m_editMode == EditMode::Edit ? "E" : "A";
+    for (std::size_t i = 0; i < m_buffer.size(); ++i)
+        if (m_buffer[i]) {
+            assigned.push_back(i);
+            shape += "," + std::to_string(i);
+        }
+
+    std::unique_ptr<SQLite::Statement>& statement = m_writes[shape];
+    if (!statement) {
+        const std::string table = quoteIdentifier(m_table);
+        std::string sql;
+        if (m_editMode == EditMode::Edit && assigned.empty()) {
+            sql = "SELECT 1 FROM " + table + " WHERE rowid = ?1";
+        } else if (m_editMode == EditMode::Edit) {
+            std::string assignments;
+            for (std::size_t i = 0; i < assigned.size(); ++i)
+                assignments +=
+                    (i ? ", " : "") + quoteIdentifier(m_columns[assigned[i]]) + " = ?" + std::to_string(i + 1);
+            sql = "UPDATE " + table + " SET " + assignments + " WHERE rowid = ?" + std::to_string(assigned.size() + 1);
+        } else if (assigned.empty()) {
+            sql = "INSERT INTO " + table + " DEFAULT VALUES";
+        } else {
+            std::string names;
+            std::string values;
+            for (std::size_t i = 0; i < assigned.size(); ++i) {
+                names += (i ? ", " : "") + quoteIdentifier(m_columns[assigned[i]]);
+                values += (i ? ", ?" : "?") + std::to_string(i + 1);
+            }
+            sql = "INSERT INTO " + table + " (" + names + ") VALUES (" + values + ")";
+        }
+        statement = std::make_unique<SQLite::Statement>(database().connection(), sql);
+    }
+
+    SQLite::Statement& write = *statement;
+    write.reset();
+    write.clearBindings();
+    for (std::size_t i = 0; i < assigned.size(); ++i)
+        bindVariant(write, static_cast<int>(i + 1), *m_buffer[assigned[i]], false);
+    if (m_editMode == EditMode::Edit)
+        write.bind(static_cast<int>(assigned.size() + 1), static_cast<int64_t>(m_rowid));
+
+    bool changed = false;
+    try {
+        changed = assigned.empty() && m_editMode == EditMode::Edit ? write.executeStep() : write.exec() == 1;
+        write.reset();
+    } catch (const SQLite::Exception& failure) {
+        write.tryReset();
+        if (failure.getErrorCode() == SQLITE_CONSTRAINT)
+            refuse(failure);
+        throw;
+    }
+    if (!changed)
+        throw Error(ErrorNumber::RowRemoved, "The row of " + inQuotes(m_table) +
+                                                 " being changed was removed by another program; nothing was saved.");
+}
+
+// A value broke one of the table's rules. Our own tables name each rule "Field: rule"; rules
+// written by another program are reported as SQLite words them, with the field when we can tell.
+void Recordset::refuse(const std::exception& failure) {
+    std::string detail = failure.what();
+    if (const auto colon = detail.find("constraint failed: "); colon != std::string::npos)
+        detail = detail.substr(colon + 19);
+
+    for (std::size_t i = 0; i < m_columns.size(); ++i) {
+        const std::string prefix = m_columns[i] + ": ";
+        if (!m_buffer[i] || detail.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        std::string given;
+        if (const std::string* text = m_buffer[i]->text())
+            given = " (it has " + std::to_string(countCharacters(*text)) + " characters)";
+        else
+            given = " (it is " + m_buffer[i]->describe() + ")";
+        throw Error(ErrorNumber::ValueRefused, "The value for " + inQuotes(m_columns[i]) + " was refused: it must be " +
+                                                   detail.substr(prefix.size()) + given + ". Nothing was saved.");
+    }
+    for (std::size_t i = 0; i < m_columns.size(); ++i)
+        if (m_buffer[i] && detail.find(m_columns[i]) != std::string::npos)
+            throw Error(ErrorNumber::ValueRefused, "The value for " + inQuotes(m_columns[i]) +
+                                                       " was refused by a rule of " + inQuotes(m_table) + ": " +
+                                                       detail + ". Nothing was saved.");
+    throw Error(ErrorNumber::ValueRefused,
+                "A value was refused by a rule of " + inQuotes(m_table) + ": " + detail + ". Nothing was saved.");
+}
+
+} // namespace dao

@@ -1,0 +1,140 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "store/Variant.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace SQLite {
+class Statement;
+}
+
+namespace dao {
+
+class Database;
+
+enum class UpdateType : int {
+    Regular = 1,
+};
+
+// A table-type cursor over every row of one table. Rows are visited in the order of the selected
+// index (by row identity until one is selected), ties in the order the rows were stored. The
+// cursor streams: it holds one row, never the table, and reads a field of a row only when asked.
+//
+// Every operation throws dao::Error on failure; see Error.h for the numbers.
+class Recordset {
+public:
+    // One field of the current row, by name.
+    class FieldRef {
+    public:
+        // The value of the field in the current row (or as assigned since Edit or AddNew); may
+        // be null. Throws NoCurrentRecord when no row is current.
+        dao::Variant Value() const;
+        // Fills the edit buffer. Text holding a NUL character or invalid UTF-8 is refused here,
+        // since SQLite's length() would miscount it; every other rule is the table's own and
+        // is checked by Update.
+        void SetValue(const dao::Variant& value);
+
+    private:
+        friend class Recordset;
+        FieldRef(Recordset& recordset, std::size_t column) : m_recordset(&recordset), m_column(column) {}
+        Recordset* m_recordset;
+        std::size_t m_column;
+    };
+
+    // Opened by TableDef::OpenRecordset, standing on the first row by row identity.
+    Recordset(Database& database, std::string table);
+    Recordset(const Recordset&) = delete;
+    Recordset& operator=(const Recordset&) = delete;
+    ~Recordset();
+
+    // Selects the index that orders traversal and stands on its first row; BOF is then true
+    // exactly when the table is empty. Throws IndexNotFound for a name the table lacks, and
+    // UnsupportedIndex for an index over expressions.
+    void Index(const std::string& name);
+    const std::string& Index() const { return m_index; }
+
+    bool BOF() const { return m_bof; }
+    bool Eof() const { return m_eof; }
+    // After Seek: true when no row matched.
+    bool NoMatch() const { return m_noMatch; }
+
+    void MoveFirst();
+    // Throws NoCurrentRecord when already past the last row.
+    void MoveNext();
+    // Stands on the first row, in index order, whose first key field equals `key` under the
+    // index's collation, in O(log n). Without such a row, NoMatch and Eof are true.
+    void Seek(const dao::Variant& key);
+
+    // Throws FieldNotFound for a name the table lacks (names compare without ASCII case).
+    FieldRef Fields(const std::string& name);
+
+    // Starts changing the current row. Throws NoCurrentRecord when no row is current.
+    void Edit();
+    // Starts a new row; Update inserts it. The position does not change.
+    void AddNew();
+    // Writes the fields assigned since Edit or AddNew, all of them or none, in one transaction,
+    // to the row the cursor stands on, found by its row identity. Fields not assigned keep what
+    // they hold in the file at that moment. Throws ValueRefused naming the field, RowRemoved
+    // when another program deleted the row meanwhile, FileInUse, ReadOnlyFile.
+    void Update(UpdateType type = UpdateType::Regular, bool force = false);
+    void CancelUpdate();
+
+    // Releases the cursor's statements and read lock. May be called again.
+    void Close();
+    bool isOpen() const { return m_database != nullptr; }
+
+private:
+    enum class EditMode { None, Edit, AddNew };
+    struct KeyColumn {
+        std::size_t column; // position in m_columns
+        std::string collation;
+        bool descending;
+    };
+
+    Database& database() const;
+    std::size_t columnIndex(const std::string& name) const;
+    dao::Variant read(std::size_t column);
+    void assign(std::size_t column, const dao::Variant& value);
+    void requireRow() const;
+
+    std::string scanSql(const std::string& where) const;
+    void startScan(const std::string& where, const std::vector<dao::Variant>& parameters);
+    void step();
+    void suspendScan();
+    std::int64_t rowid() const;
+    void resumeAfterCurrent();
+    void writeBuffer();
+    [[noreturn]] void refuse(const std::exception& failure);
+
+    Database* m_database;
+    std::string m_table;
+    std::vector<std::string> m_columns;
+    std::string m_index;
+    std::vector<KeyColumn> m_keys;
+
+    // The scan: rowid, then the key columns, in index order.
+    std::unique_ptr<SQLite::Statement> m_scan;
+    bool m_scanLive = false; // m_scan stands on the current row
+    bool m_bof = true;
+    bool m_eof = true;
+    bool m_noMatch = false;
+    std::int64_t m_rowid = 0;              // the current row's identity while the scan is suspended
+    std::vector<dao::Variant> m_savedKeys; // the current row's keys while the scan is suspended
+
+    // The current row's other fields, read on demand by row identity.
+    std::unique_ptr<SQLite::Statement> m_rowQuery;
+    std::vector<dao::Variant> m_row;
+    bool m_rowLoaded = false;
+
+    EditMode m_editMode = EditMode::None;
+    std::vector<std::optional<dao::Variant>> m_buffer;
+    std::unordered_map<std::string, std::unique_ptr<SQLite::Statement>> m_writes;
+};
+
+} // namespace dao

@@ -1,0 +1,114 @@
+// SPDX-License-Identifier: MIT
+#include "store/mdlDatabase.h"
+#include "store/Error.h"
+#include "tests/support/OtherProgram.h"
+#include "tests/support/TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace testing_support;
+using namespace mdlDatabase;
+
+namespace {
+
+class RegistryModuleTest : public ::testing::Test {
+protected:
+    void SetUp() override { SetRegistryFolderForTesting(folder.path()); }
+    void TearDown() override {
+        ReleaseDB();
+        SetRegistryFolderForTesting("");
+    }
+
+    TempFolder folder;
+};
+
+TEST_F(RegistryModuleTest, PathIsTheProgramFolderAndTheFileName) {
+    EXPECT_EQ(RegistryPath(), folder.path() + "/zarn.dat");
+    SetRegistryFolderForTesting("/");
+    EXPECT_EQ(RegistryPath(), "//zarn.dat") << "joined without looking at how the folder ends";
+    SetRegistryFolderForTesting("");
+    const auto self = std::filesystem::read_symlink("/proc/self/exe");
+    EXPECT_EQ(RegistryPath(), self.parent_path().string() + "/zarn.dat");
+}
+
+TEST_F(RegistryModuleTest, MissingFileFailsAndIsNeverCreated) {
+    try {
+        OpenDB();
+        FAIL();
+    } catch (const dao::Error& error) {
+        EXPECT_EQ(error.code(), dao::ErrorNumber::FileNotFound);
+    }
+    ReleaseDB();
+    EXPECT_FALSE(std::filesystem::exists(RegistryPath()));
+}
+
+TEST_F(RegistryModuleTest, ZeroByteFileGetsTheTableAndOpensEmpty) {
+    writeBytes(RegistryPath(), "");
+    OpenDB();
+    EXPECT_TRUE(rsServers->BOF());
+    EXPECT_TRUE(rsServers->Eof());
+    EXPECT_EQ(rsServers->Index(), "User");
+    CloseDB();
+    OtherProgram other(RegistryPath());
+    EXPECT_EQ(other.number("SELECT count(*) FROM pragma_table_info('Servers')"), 8);
+    EXPECT_EQ(other.text("SELECT group_concat(name) FROM pragma_index_info('User')"), "User");
+}
+
+TEST_F(RegistryModuleTest, TableMadeElsewhereIsUsedAsItStands) {
+    writeBytes(RegistryPath(), "");
+    {
+        OtherProgram other(RegistryPath());
+        other.exec("CREATE TABLE Servers (User VARCHAR(40), Password VARCHAR(40), Name TEXT, Extra INTEGER)");
+        other.exec("CREATE INDEX User ON Servers (User)");
+        other.exec("INSERT INTO Servers VALUES ('a-rather-long-user-name', 'a-rather-long-password', 'n', 5)");
+    }
+    OpenDB();
+    ASSERT_FALSE(rsServers->BOF());
+    EXPECT_EQ(rsServers->Fields("User").Value().toText(), "a-rather-long-user-name");
+    rsServers->Edit();
+    rsServers->Fields("Password").SetValue("an-even-longer-password-than-before");
+    rsServers->Update();
+    EXPECT_EQ(dbRegistry->TableDefs("Servers").Fields().size(), 4u);
+    CloseDB();
+    EXPECT_EQ(OtherProgram(RegistryPath()).text("SELECT Password FROM Servers"), "an-even-longer-password-than-before");
+}
+
+TEST_F(RegistryModuleTest, TableWithoutTheUserIndexFailsClearly) {
+    writeBytes(RegistryPath(), "");
+    OtherProgram(RegistryPath()).exec("CREATE TABLE Servers (User TEXT, Password TEXT)");
+    try {
+        OpenDB();
+        FAIL();
+    } catch (const dao::Error& error) {
+        EXPECT_EQ(error.code(), dao::ErrorNumber::IndexNotFound);
+        EXPECT_NE(error.description().find("has no index \"User\""), std::string::npos);
+    }
+}
+
+TEST_F(RegistryModuleTest, CloseAndReleaseLeaveNothingOpen) {
+    makeRegistry(folder.path());
+    OpenDB();
+    CloseDB();
+    EXPECT_FALSE(rsServers->isOpen());
+    EXPECT_FALSE(dbRegistry->isOpen());
+    EXPECT_FALSE(wsRegistry->isOpen());
+    CloseDB(); // closing what is closed is harmless
+
+    OpenDB();
+    ReleaseDB();
+    EXPECT_EQ(rsServers, nullptr);
+    EXPECT_EQ(dbRegistry, nullptr);
+    EXPECT_EQ(wsRegistry, nullptr);
+    ReleaseDB(); // and so is releasing what was never opened
+
+    OpenDB(); // a workspace closed before is replaced by a usable one
+    EXPECT_TRUE(wsRegistry->isOpen());
+    CloseDB();
+    OtherProgram other(RegistryPath());
+    other.connection().setBusyTimeout(0);
+    EXPECT_NO_THROW(other.exec("BEGIN EXCLUSIVE; COMMIT"));
+}
+
+} // namespace
