@@ -274,7 +274,8 @@ void Recordset::suspendScan() {
 void Recordset::resumeAfterCurrent() {
     std::vector<Variant> parameters = m_savedKeys;
     parameters.emplace_back(static_cast<std::int64_t>(m_rowid));
-    std::string predicate = "rowid > ?" + std::to_string(parameters.size());
+    std::string predicate = "rowid > ?";
+    predicate += std::to_string(parameters.size());
     for (std::size_t k = m_keys.size(); k-- > 0;) {
         const std::string raw = quoteIdentifier(m_columns[m_keys[k].column]);
         const std::string column = raw + " COLLATE " + quoteIdentifier(m_keys[k].collation);
@@ -458,7 +459,8 @@ void Recordset::writeBuffer() {
     for (std::size_t i = 0; i < m_buffer.size(); ++i)
         if (m_buffer[i]) {
             assigned.push_back(i);
-            shape += "," + std::to_string(i);
+            shape += ',';
+            shape += std::to_string(i);
         }
 
     std::unique_ptr<SQLite::Statement>& statement = m_writes[shape];

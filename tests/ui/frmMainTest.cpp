@@ -1,0 +1,157 @@
+// SPDX-License-Identifier: MIT
+#include "ui/frmMain.h"
+#include "store/mdlDatabase.h"
+#include "tests/support/OtherProgram.h"
+#include "tests/support/TempFolder.h"
+#include "ui/MessageBox.h"
+#include "ui/Startup.h"
+#include "ui/UserListModel.h"
+
+#include <QApplication>
+#include <QListView>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sys/stat.h>
+
+using namespace testing_support;
+
+namespace {
+
+// Records every window that becomes visible, so a test can tell that none ever was.
+class ShownWindows : public QObject {
+public:
+    ShownWindows() { qApp->installEventFilter(this); }
+    ~ShownWindows() override { qApp->removeEventFilter(this); }
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject* object, QEvent* event) override {
+        if (event->type() == QEvent::Show && object->isWidgetType() && static_cast<QWidget*>(object)->isWindow())
+            ++count;
+        return false;
+    }
+};
+
+class ListWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        mdlDatabase::SetRegistryFolderForTesting(folder.path());
+        MessageBox::clearShownForTesting();
+        registry = folder.file("zarn.dat");
+    }
+    void TearDown() override { mdlDatabase::SetRegistryFolderForTesting(""); }
+
+    QStringList listed(frmMain& window) {
+        QStringList names;
+        for (int row = 0; row < window.users()->rowCount(); ++row)
+            names << window.lstUser()->model()->index(row, 0).data().toString();
+        return names;
+    }
+
+    TempFolder folder;
+    std::string registry;
+};
+
+TEST_F(ListWindowTest, MissingRegistryEndsWithStatusOneAndShowsNoWindow) {
+    auto expectMissing = [&](const char* what) {
+        MessageBox::clearShownForTesting();
+        ShownWindows shown;
+        EXPECT_EQ(startVantrel(), 1) << what;
+        EXPECT_EQ(MessageBox::shownForTesting(), QStringList{"Cannot find registry database."}) << what;
+        EXPECT_EQ(shown.count, 0) << what;
+    };
+    expectMissing("no file");
+    std::filesystem::create_directory(registry);
+    expectMissing("a folder");
+    std::filesystem::remove(registry);
+    ASSERT_EQ(mkfifo(registry.c_str(), 0600), 0);
+    expectMissing("a FIFO");
+    std::filesystem::remove(registry);
+    std::filesystem::create_symlink(registry, registry);
+    expectMissing("a loop of symbolic links");
+    EXPECT_TRUE(std::filesystem::is_symlink(registry));
+}
+
+TEST_F(ListWindowTest, NonDatabaseFileShowsTheErrorAndEndsWithStatusTwo) {
+    const std::string bytes = "user;password\nalice;secret\n" + std::string(200, 'x');
+    writeBytes(registry, bytes);
+    ShownWindows shown;
+    EXPECT_EQ(startVantrel(), 2);
+    ASSERT_EQ(MessageBox::shownForTesting().size(), 1);
+    EXPECT_EQ(MessageBox::shownForTesting().front(),
+              QString::fromStdString("Error 3: \"" + registry + "\" is not a registry database."));
+    EXPECT_EQ(shown.count, 0);
+    EXPECT_EQ(readBytes(registry), bytes);
+    EXPECT_EQ(mdlDatabase::dbRegistry, nullptr) << "the failed load released the registry";
+}
+
+TEST_F(ListWindowTest, ListsEveryNamedAccountInIndexOrder) {
+    makeRegistry(folder.path());
+    OtherProgram other(registry);
+    for (const char* user : {"mike", "Zoë", "alice", "mike", "b&b", "100%_sure"})
+        other.addAccount(user);
+    other.addAccount(nullptr);
+    frmMain window;
+    ASSERT_EQ(window.Form_Load(), frmMain::LoadResult::Loaded);
+    EXPECT_EQ(listed(window), (QStringList{"100%_sure", "Zoë", "alice", "b&b", "mike", "mike"}));
+    EXPECT_TRUE(MessageBox::shownForTesting().isEmpty());
+    EXPECT_FALSE(mdlDatabase::dbRegistry->isOpen()) << "the registry is closed once the list is filled";
+
+    other.addAccount("zack"); // filled once, never refreshed
+    EXPECT_EQ(listed(window).size(), 6);
+}
+
+TEST_F(ListWindowTest, EmptyTableOrNoTableGivesAnEmptyList) {
+    makeRegistry(folder.path());
+    frmMain empty;
+    ASSERT_EQ(empty.Form_Load(), frmMain::LoadResult::Loaded);
+    EXPECT_EQ(empty.users()->rowCount(), 0);
+
+    std::filesystem::remove(registry);
+    writeBytes(registry, "");
+    frmMain made;
+    ASSERT_EQ(made.Form_Load(), frmMain::LoadResult::Loaded);
+    EXPECT_EQ(made.users()->rowCount(), 0);
+    EXPECT_EQ(OtherProgram(registry).number("SELECT count(*) FROM pragma_table_info('Servers')"), 8);
+}
+
+TEST_F(ListWindowTest, ProgramEndsWithStatusZeroWhenItsWindowCloses) {
+    makeRegistry(folder.path());
+    OtherProgram(registry).addAccount("alice");
+    QTimer::singleShot(0, [] {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (window->isVisible())
+                window->close();
+    });
+    EXPECT_EQ(startVantrel(), 0);
+}
+
+TEST_F(ListWindowTest, WindowLayout) {
+    frmMain window;
+    EXPECT_EQ(window.objectName(), "frmMain");
+    EXPECT_EQ(window.windowTitle(), "Vantrel");
+    EXPECT_EQ(window.size(), QSize(137, 316));
+    EXPECT_EQ(window.minimumSize(), window.maximumSize()) << "fixed size";
+    const Qt::WindowFlags flags = window.windowFlags();
+    EXPECT_TRUE(flags & Qt::WindowMinimizeButtonHint);
+    EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(flags & Qt::WindowType_Mask, Qt::Window) << "an ordinary window, with a task-bar button";
+    EXPECT_EQ(window.font().family(), "Verdana");
+    EXPECT_DOUBLE_EQ(window.font().pointSizeF(), 8.25);
+
+    QListView* list = window.findChild<QListView*>("lstUser");
+    ASSERT_EQ(list, window.lstUser());
+    EXPECT_EQ(list->geometry(), QRect(0, 0, 137, 316));
+    EXPECT_EQ(list->selectionMode(), QAbstractItemView::SingleSelection);
+    EXPECT_EQ(list->accessibleName(), "User names");
+    EXPECT_TRUE(list->uniformItemSizes());
+
+    // Whatever font stands in for Verdana, a line of the list is tall enough for its text.
+    const QFontMetrics metrics(list->font());
+    EXPECT_GE(list->sizeHintForRow(0) < 0 ? metrics.height() : list->sizeHintForRow(0), metrics.height());
+}
+
+} // namespace

@@ -1,0 +1,74 @@
+// SPDX-License-Identifier: MIT
+#include "ui/frmMain.h"
+
+#include "store/mdlDatabase.h"
+#include "ui/HandlerBoundary.h"
+#include "ui/MessageBox.h"
+#include "ui/Twips.h"
+#include "ui/UserListModel.h"
+
+#include <QListView>
+
+#include <filesystem>
+
+namespace {
+
+// The registry counts as present when its path names a regular file, also through a symbolic
+// link, read-only or not. A folder, FIFO, socket or device of that name does not; Linux has no
+// other mark that would hide a file.
+bool registryExists(const std::string& path) {
+    std::error_code failure;
+    return std::filesystem::is_regular_file(path, failure);
+}
+
+} // namespace
+
+frmMain::frmMain(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      m_lstUser(new QListView(this)), m_users(new UserListModel(this)) {
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QStringLiteral("Vantrel"));
+    QFont font(QStringLiteral("Verdana"));
+    font.setPointSizeF(8.25);
+    setFont(font);
+    setFixedSize(twips::size(2055, 4740));
+
+    m_lstUser->setObjectName(QStringLiteral("lstUser"));
+    m_lstUser->setAccessibleName(tr("User names"));
+    m_lstUser->setGeometry(twips::rect(0, 0, 2055, 4740));
+    m_lstUser->setModel(m_users);
+    m_lstUser->setUniformItemSizes(true); // a million names lay out in constant time
+    m_lstUser->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_lstUser->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    connect(m_lstUser, &QListView::doubleClicked, this, &frmMain::lstUser_DblClick);
+}
+
+frmMain::LoadResult frmMain::Form_Load() {
+    const std::string path = mdlDatabase::RegistryPath();
+    if (!registryExists(path)) {
+        MessageBox::show(nullptr, QStringLiteral("Cannot find registry database."));
+        return LoadResult::RegistryMissing;
+    }
+    const bool loaded = runHandler(nullptr, [this] {
+        using mdlDatabase::rsServers;
+        mdlDatabase::OpenDB();
+        UserListModel::Builder names;
+        if (!rsServers->BOF()) {
+            rsServers->MoveFirst();
+            auto user = rsServers->Fields("User");
+            while (!rsServers->Eof()) {
+                // A row without a user name has nothing to list and could not be opened by name.
+                const dao::Variant value = user.Value();
+                if (!value.isNull())
+                    names.append(value.toText());
+                rsServers->MoveNext();
+            }
+        }
+        mdlDatabase::CloseDB();
+        m_users->setNames(std::move(names));
+    });
+    return loaded ? LoadResult::Loaded : LoadResult::Failed;
+}
+
+void frmMain::lstUser_DblClick() {}

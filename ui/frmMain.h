@@ -1,0 +1,34 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QWidget>
+
+class QListView;
+class UserListModel;
+
+// The list window: every account's user name, in the order of the index "User". The program
+// starts with it, and a double-click on a name opens the account editor.
+class frmMain : public QWidget {
+    Q_OBJECT
+
+public:
+    enum class LoadResult {
+        Loaded,          // the list holds every account: show the window
+        RegistryMissing, // the operator was told; end the program with status 1
+        Failed,          // an error was shown; end the program with status 2
+    };
+
+    explicit frmMain(QWidget* parent = nullptr);
+
+    // The load handler: runs once, before the window is first shown.
+    LoadResult Form_Load();
+
+    QListView* lstUser() const { return m_lstUser; }
+    UserListModel* users() const { return m_users; }
+
+private:
+    void lstUser_DblClick();
+
+    QListView* m_lstUser;
+    UserListModel* m_users;
+};
