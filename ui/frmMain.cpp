@@ -6,8 +6,11 @@
 #include "ui/MessageBox.h"
 #include "ui/Twips.h"
 #include "ui/UserListModel.h"
+#include "ui/frmEdit.h"
 
+#include <QGuiApplication>
 #include <QListView>
+#include <QScreen>
 
 #include <filesystem>
 
@@ -71,4 +74,29 @@ frmMain::LoadResult frmMain::Form_Load() {
     return loaded ? LoadResult::Loaded : LoadResult::Failed;
 }
 
-void frmMain::lstUser_DblClick() {}
+frmMain::~frmMain() {
+    delete m_editor; // an editor still open when the program ends
+}
+
+// Opens the editor on the selected name. While the editor is open, a double-click only brings it
+// to the front: it stays on its account, so what it shows and the row Edit writes belong together,
+// and nothing the operator typed is lost.
+void frmMain::lstUser_DblClick() {
+    if (m_editor) {
+        m_editor->raise();
+        m_editor->activateWindow();
+        return;
+    }
+    auto* editor = new frmEdit();
+    const QModelIndexList selected = m_lstUser->selectionModel()->selectedIndexes();
+    editor->User = selected.isEmpty() ? QString() : m_users->name(selected.front().row());
+    if (!editor->load()) {
+        delete editor;
+        return;
+    }
+    m_editor = editor;
+    const QRect screen = (editor->screen() ? editor->screen() : QGuiApplication::primaryScreen())->availableGeometry();
+    editor->move(screen.center() - editor->rect().center());
+    editor->show();
+    editor->activateWindow();
+}

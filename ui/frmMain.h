@@ -1,9 +1,13 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "ui/frmEdit.h"
+
+#include <QPointer>
 #include <QWidget>
 
 class QListView;
+
 class UserListModel;
 
 // The list window: every account's user name, in the order of the index "User". The program
@@ -19,16 +23,20 @@ public:
     };
 
     explicit frmMain(QWidget* parent = nullptr);
+    ~frmMain() override;
 
     // The load handler: runs once, before the window is first shown.
     LoadResult Form_Load();
 
     QListView* lstUser() const { return m_lstUser; }
     UserListModel* users() const { return m_users; }
+    // The one editor, while it is loaded.
+    frmEdit* editor() const { return m_editor; }
 
 private:
     void lstUser_DblClick();
 
     QListView* m_lstUser;
     UserListModel* m_users;
+    QPointer<frmEdit> m_editor;
 };

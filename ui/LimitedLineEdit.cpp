@@ -1,0 +1,24 @@
+// SPDX-License-Identifier: MIT
+#include "ui/LimitedLineEdit.h"
+
+#include "ui/LengthLimit.h"
+
+LimitedLineEdit::LimitedLineEdit(int limit, QWidget* parent) : QLineEdit(parent), m_limit(limit) {
+    // textEdited comes only from the operator, never from setText().
+    connect(this, &QLineEdit::textEdited, this, &LimitedLineEdit::limitEdit);
+}
+
+void LimitedLineEdit::loadText(const QString& text) {
+    m_accepted = m_loaded = text;
+    setText(text);
+    setCursorPosition(0);
+}
+
+void LimitedLineEdit::limitEdit(const QString& text) {
+    const LengthLimit::Result limited = LengthLimit::apply(m_accepted, text, m_limit);
+    if (limited.cursor >= 0) {
+        setText(limited.text);
+        setCursorPosition(limited.cursor);
+    }
+    m_accepted = limited.text;
+}

@@ -1,0 +1,48 @@
+// SPDX-License-Identifier: MIT
+#include "ui/LimitedTextEdit.h"
+
+#include "ui/LengthLimit.h"
+
+#include <QScopedValueRollback>
+#include <QTextBlock>
+
+LimitedTextEdit::LimitedTextEdit(int limit, QWidget* parent) : QPlainTextEdit(parent), m_limit(limit) {
+    setTabChangesFocus(true);
+    connect(this, &QPlainTextEdit::textChanged, this, &LimitedTextEdit::limitEdit);
+}
+
+// toPlainText() would also turn non-breaking spaces into plain ones; the raw text keeps every
+// character and marks line breaks with U+2029.
+QString LimitedTextEdit::rawText() const {
+    return document()->toRawText();
+}
+
+void LimitedTextEdit::loadText(const QString& text) {
+    const QScopedValueRollback loading(m_loading, true);
+    setPlainText(text);
+    m_accepted = m_loaded = rawText();
+}
+
+QString LimitedTextEdit::textWithCrLf() const {
+    QString text = rawText();
+    text.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
+    text.replace(QChar::LineSeparator, QStringLiteral("\r\n"));
+    return text;
+}
+
+void LimitedTextEdit::limitEdit() {
+    if (m_loading)
+        return;
+    const QString now = rawText();
+    const LengthLimit::Result limited = LengthLimit::apply(m_accepted, now, m_limit);
+    if (limited.cursor >= 0) {
+        const QScopedValueRollback loading(m_loading, true);
+        QString text = limited.text;
+        text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+        setPlainText(text);
+        QTextCursor cursor = textCursor();
+        cursor.setPosition(limited.cursor);
+        setTextCursor(cursor);
+    }
+    m_accepted = rawText();
+}
