@@ -24,9 +24,10 @@ std::string parseText(const dao::Field& field, const std::string& text, dao::Var
     const std::string name = "\"" + field.Name() + "\"";
     if (text.find('\0') != std::string::npos)
         return name + " holds a NUL character";
-    if (!AccountFormat::isValidUtf8(text))
+    const std::optional<std::size_t> characters = AccountFormat::characterCount(text);
+    if (!characters)
         return name + " is not valid UTF-8 text";
-    const std::size_t length = AccountFormat::characterCount(text);
+    const std::size_t length = *characters;
     const auto size = static_cast<std::size_t>(field.Size());
     if (length == 0 && !field.AllowZeroLength())
         return name + " is empty; it must be text of 1 to " + std::to_string(size) + " characters";
@@ -88,18 +89,12 @@ void AccountFormat::write(CsvWriter& writer, const dao::Variant& value) {
         writer.field(value.toText());
 }
 
-std::size_t AccountFormat::characterCount(const std::string& text) {
-    std::size_t count = 0;
-    for (const unsigned char c : text)
-        count += (c & 0xC0) != 0x80;
-    return count;
-}
-
-// Strict UTF-8, as the store takes it: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool AccountFormat::isValidUtf8(const std::string& text) {
+std::optional<std::size_t> AccountFormat::characterCount(const std::string& text) {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     const auto* end = p + text.size();
+    std::size_t count = 0;
     while (p < end) {
+        ++count;
         const unsigned char lead = *p;
         if (lead < 0x80) {
             ++p;
@@ -117,21 +112,21 @@ bool AccountFormat::isValidUtf8(const std::string& text) {
             length = 4;
             codePoint = lead & 0x07;
         } else {
-            return false;
+            return std::nullopt;
         }
         if (end - p < length)
-            return false;
+            return std::nullopt;
         for (int i = 1; i < length; ++i) {
             if ((p[i] & 0xC0) != 0x80)
-                return false;
+                return std::nullopt;
             codePoint = (codePoint << 6) | (p[i] & 0x3F);
         }
         constexpr char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
         if (codePoint < smallest[length] || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF))
-            return false;
+            return std::nullopt;
         p += length;
     }
-    return true;
+    return count;
 }
 
 } // namespace registry

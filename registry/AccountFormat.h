@@ -26,9 +26,9 @@ public:
     // Writes `value` as one CSV field.
     static void write(CsvWriter& writer, const dao::Variant& value);
 
-    // Characters (Unicode code points) in valid UTF-8 text.
-    static std::size_t characterCount(const std::string& text);
-    static bool isValidUtf8(const std::string& text);
+    // The characters (Unicode code points) of strict UTF-8 text, as the store takes it: no
+    // overlong forms, no surrogates, nothing above U+10FFFF. nullopt when the text is not UTF-8.
+    static std::optional<std::size_t> characterCount(const std::string& text);
 };
 
 } // namespace registry
