@@ -4,10 +4,17 @@
 #include "store/Error.h"
 #include "store/Workspace.h"
 
+#include <sqlite3.h>
+
 namespace dao {
 
 DBEngine& DBEngine::instance() {
-    static DBEngine engine;
+    static DBEngine engine = [] {
+        // Memory statistics are never read here, and keeping them takes a global lock on every
+        // allocation SQLite makes. Only possible before SQLite starts; later it is simply refused.
+        sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+        return DBEngine();
+    }();
     return engine;
 }
 

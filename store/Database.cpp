@@ -179,6 +179,17 @@ void Database::Rollback() {
     }
 }
 
+void Database::SetCacheSize(int kibibytes) {
+    if (kibibytes < 1)
+        throw Error(ErrorNumber::InvalidArgument, "The cache size must be at least 1 KiB.");
+    try {
+        // A negative cache_size counts kibibytes rather than pages.
+        connection().exec("PRAGMA cache_size = -" + std::to_string(kibibytes));
+    } catch (const std::exception& failure) {
+        fail(failure);
+    }
+}
+
 void Database::Close() {
     // Statements must be finalized before the connection closes, or SQLite keeps the file open.
     const auto recordsets = m_recordsets;

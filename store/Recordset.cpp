@@ -110,7 +110,11 @@ Variant Recordset::FieldRef::Value() const {
 }
 
 void Recordset::FieldRef::SetValue(const dao::Variant& value) {
-    m_recordset->assign(m_column, value);
+    m_recordset->assign(m_column, dao::Variant(value));
+}
+
+void Recordset::FieldRef::SetValue(dao::Variant&& value) {
+    m_recordset->assign(m_column, std::move(value));
 }
 
 // --- Opening and closing --------------------------------------------------------------------
@@ -417,7 +421,7 @@ void Recordset::CancelUpdate() {
     std::fill(m_buffer.begin(), m_buffer.end(), std::nullopt);
 }
 
-void Recordset::assign(std::size_t column, const Variant& value) {
+void Recordset::assign(std::size_t column, Variant&& value) {
     database();
     const std::string& field = m_columns[column];
     if (m_editMode == EditMode::None)
@@ -431,7 +435,7 @@ void Recordset::assign(std::size_t column, const Variant& value) {
             throw Error(ErrorNumber::ValueRefused,
                         "The value for " + inQuotes(field) + " was refused: it is not valid UTF-8 text.");
     }
-    m_buffer[column] = value;
+    m_buffer[column] = std::move(value);
 }
 
 void Recordset::Update(UpdateType type, bool /*force: every update writes only its own fields*/) {
@@ -454,13 +458,15 @@ void Recordset::Update(UpdateType type, bool /*force: every update writes only i
 }
 
 void Recordset::writeBuffer() {
+    // The statement for this mode and set of assigned fields, kept for the next such write: one
+    // character per field, so bulk inserts build no text per row beyond this short key.
     std::vector<std::size_t> assigned;
-    std::string shape = m_editMode == EditMode::Edit ? "E" : "A";
+    std::string shape(m_buffer.size() + 1, '-');
+    shape[0] = m_editMode == EditMode::Edit ? 'E' : 'A';
     for (std::size_t i = 0; i < m_buffer.size(); ++i)
         if (m_buffer[i]) {
             assigned.push_back(i);
-            shape += ',';
-            shape += std::to_string(i);
+            shape[i + 1] = '+';
         }
 
     std::unique_ptr<SQLite::Statement>& statement = m_writes[shape];

@@ -39,6 +39,8 @@ public:
         // since SQLite's length() would miscount it; every other rule is the table's own and
         // is checked by Update.
         void SetValue(const dao::Variant& value);
+        // The same, taking the value over instead of copying it.
+        void SetValue(dao::Variant&& value);
 
     private:
         friend class Recordset;
@@ -100,7 +102,7 @@ private:
     Database& database() const;
     std::size_t columnIndex(const std::string& name) const;
     dao::Variant read(std::size_t column);
-    void assign(std::size_t column, const dao::Variant& value);
+    void assign(std::size_t column, dao::Variant&& value);
     void requireRow() const;
 
     std::string scanSql(const std::string& where) const;

@@ -215,4 +215,35 @@ TEST_F(DatabaseTest, TransactionsLandTogetherOrNotAtAll) {
     EXPECT_EQ(OtherProgram(path).text("SELECT group_concat(User) FROM Servers"), "c");
 }
 
+TEST_F(DatabaseTest, BulkInsertsWithALargerCacheWriteEachRowsOwnFields) {
+    const std::string path = makeRegistry(folder.path());
+    auto database = workspace()->OpenDatabase(path);
+    EXPECT_THROW(database->SetCacheSize(0), dao::Error);
+    database->SetCacheSize(64 * 1024);
+    EXPECT_EQ(OtherProgram(path).number("PRAGMA cache_size"), -2000) << "only this connection's cache changes";
+    auto servers = database->TableDefs("Servers").OpenRecordset();
+    database->BeginTrans();
+    // Rows alternate between sets of assigned fields, so each set's statement is reused.
+    for (int i = 0; i < 300; ++i) {
+        servers->AddNew();
+        dao::Variant user(std::string("u") + std::to_string(i));
+        servers->Fields("User").SetValue(std::move(user));
+        if (i % 3 == 1)
+            servers->Fields("Password").SetValue(dao::Variant("p" + std::to_string(i)));
+        if (i % 3 == 2)
+            servers->Fields("Date").SetValue(i % 256);
+        servers->Update();
+    }
+    database->CommitTrans();
+    OtherProgram other(path);
+    EXPECT_EQ(other.number("SELECT count(*) FROM Servers"), 300);
+    EXPECT_EQ(other.number("SELECT count(*) FROM Servers WHERE Password IS NOT NULL"), 100);
+    EXPECT_EQ(other.number("SELECT count(*) FROM Servers WHERE Date IS NOT NULL"), 100);
+    EXPECT_EQ(other.number("SELECT count(*) FROM Servers WHERE User = 'u297' AND Password IS NULL AND Date IS NULL"),
+              1);
+    EXPECT_EQ(other.number("SELECT count(*) FROM Servers WHERE User = 'u298' AND Password = 'p298' AND Date IS NULL"),
+              1);
+    EXPECT_EQ(other.number("SELECT count(*) FROM Servers WHERE User = 'u299' AND Password IS NULL AND Date = 43"), 1);
+}
+
 } // namespace

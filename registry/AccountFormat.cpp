@@ -1,0 +1,132 @@
+// SPDX-License-Identifier: MIT
+#include "registry/AccountFormat.h"
+
+#include "registry/CsvWriter.h"
+
+#include <charconv>
+#include <strings.h>
+
+namespace registry {
+
+namespace {
+
+std::string quoted(const std::string& text) {
+    constexpr std::size_t shown = 40;
+    if (text.size() <= shown)
+        return "\"" + text + "\"";
+    std::size_t cut = shown;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+        --cut; // never cut a character in two
+    return "\"" + text.substr(0, cut) + "...\"";
+}
+
+std::string parseText(const dao::Field& field, const std::string& text, dao::Variant& value) {
+    const std::string name = "\"" + field.Name() + "\"";
+    if (text.find('\0') != std::string::npos)
+        return name + " holds a NUL character";
+    const std::optional<std::size_t> characters = AccountFormat::characterCount(text);
+    if (!characters)
+        return name + " is not valid UTF-8 text";
+    const std::size_t length = *characters;
+    const auto size = static_cast<std::size_t>(field.Size());
+    if (length == 0 && !field.AllowZeroLength())
+        return name + " is empty; it must be text of 1 to " + std::to_string(size) + " characters";
+    if (size > 0 && length > size)
+        return name + " has " + std::to_string(length) + " characters; at most " + std::to_string(size) +
+               " are allowed";
+    value = dao::Variant(text);
+    return {};
+}
+
+std::string parseBoolean(const dao::Field& field, const std::string& text, dao::Variant& value) {
+    if (text == "1" || strcasecmp(text.c_str(), "true") == 0)
+        value = dao::Variant(true);
+    else if (text == "0" || strcasecmp(text.c_str(), "false") == 0)
+        value = dao::Variant(false);
+    else
+        return "\"" + field.Name() + "\" must be 1 or 0 (true or false), not " + quoted(text);
+    return {};
+}
+
+std::string parseByte(const dao::Field& field, const std::string& text, dao::Variant& value) {
+    int number = 0;
+    const char* end = text.data() + text.size();
+    const bool digitsOnly = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+    const auto [last, failure] = std::from_chars(text.data(), end, number);
+    if (!digitsOnly || failure != std::errc() || last != end || number > 255)
+        return "\"" + field.Name() + "\" must be a whole number from 0 to 255, not " + quoted(text);
+    value = dao::Variant(number);
+    return {};
+}
+
+} // namespace
+
+std::string AccountFormat::parse(const dao::Field& field, const std::optional<std::string>& text, dao::Variant& value) {
+    if (!text) {
+        value = dao::Variant();
+        return {};
+    }
+    switch (field.Type()) {
+    case dao::FieldType::Text:
+        return parseText(field, *text, value);
+    case dao::FieldType::Boolean:
+        return parseBoolean(field, *text, value);
+    case dao::FieldType::Byte:
+        return parseByte(field, *text, value);
+    case dao::FieldType::Other:
+        break;
+    }
+    value = dao::Variant(*text);
+    return {};
+}
+
+void AccountFormat::write(CsvWriter& writer, const dao::Variant& value) {
+    if (value.isNull())
+        writer.nullField();
+    else if (const std::string* text = value.text())
+        writer.field(*text);
+    else
+        writer.field(value.toText());
+}
+
+std::optional<std::size_t> AccountFormat::characterCount(const std::string& text) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* end = p + text.size();
+    std::size_t count = 0;
+    while (p < end) {
+        ++count;
+        const unsigned char lead = *p;
+        if (lead < 0x80) {
+            ++p;
+            continue;
+        }
+        int length = 0;
+        char32_t codePoint = 0;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+            codePoint = lead & 0x1F;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            codePoint = lead & 0x0F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            codePoint = lead & 0x07;
+        } else {
+            return std::nullopt;
+        }
+        if (end - p < length)
+            return std::nullopt;
+        for (int i = 1; i < length; ++i) {
+            if ((p[i] & 0xC0) != 0x80)
+                return std::nullopt;
+            codePoint = (codePoint << 6) | (p[i] & 0x3F);
+        }
+        constexpr char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (codePoint < smallest[length] || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF))
+            return std::nullopt;
+        p += length;
+    }
+    return count;
+}
+
+} // namespace registry

@@ -1,0 +1,297 @@
+// SPDX-License-Identifier: MIT
+#include "registry/CommandLine.h"
+
+#include "registry/FileError.h"
+#include "registry/Progress.h"
+#include "registry/Registry.h"
+#include "store/Error.h"
+
+#include <QCommandLineParser>
+#include <QFile>
+
+#include <fstream>
+
+namespace registry {
+
+namespace {
+
+const QString program = QStringLiteral("vantrel-registry");
+
+const char* const exitStatusHelp = R"(
+Exit status:
+  0  done
+  1  the command line is wrong: unknown command or option, a missing or extra argument
+  2  the CSV text was refused (header, malformed CSV or refused records); nothing was imported
+  3  a file could not be made, opened, read or written: it exists already (init, demo), is not a
+     registry, is in use by another program, the disk failed...
+)";
+
+const char* const csvHelp = R"(
+CSV format (import reads it, export writes it):
+  RFC 4180: fields separated by commas; records end with CR LF (import also takes LF alone); a
+  field holding a comma, a quote or a line break is enclosed in quotes, with each quote inside
+  doubled (""). Spaces belong to the field. Text is UTF-8; line breaks inside a field are kept.
+  The first record is the header naming the columns: User is required; Password, Name,
+  Description, UpdateURL, Official, Date and Time are optional, in any order, and compare without
+  regard to case. Another column is refused. A column left out is null in every new account.
+  null:        an empty, unquoted field          empty text:  "" (two quotes)
+  User, Password:  text of 1 to 15 characters    Name: up to 50 characters
+  Description, UpdateURL: up to 250 characters
+  Official:    1 or 0 (import also takes true or false)
+  Date, Time:  whole numbers from 0 to 255
+  export writes every account, all eight columns in this order, in "User" order; its output
+  imports into a new registry as the very same rows.
+)";
+
+// QCommandLineParser names the program as it was started; help names it as people type it.
+QString helpOf(const QCommandLineParser& parser) {
+    QString text = parser.helpText();
+    const QString usage = QStringLiteral("Usage: ");
+    if (text.startsWith(usage)) {
+        const qsizetype end = text.indexOf(QLatin1Char(' '), usage.size());
+        if (end > 0)
+            text.replace(usage.size(), end - usage.size(), program);
+    }
+    return text;
+}
+
+std::string local(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
+
+// A parser for one command: its name shows in the usage line, then its arguments.
+void describe(QCommandLineParser& parser, const QString& command, const QString& description) {
+    parser.setApplicationDescription(description);
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addPositionalArgument(command, QStringLiteral("The command."), command);
+    parser.addHelpOption();
+}
+
+} // namespace
+
+CommandLine::CommandLine(std::istream& input, std::ostream& output, std::ostream& error, bool progressOnError)
+    : m_input(input), m_output(output), m_error(error), m_progress(progressOnError) {}
+
+int CommandLine::usageError(const QString& command, const QString& message) {
+    const QString help = command.isEmpty() ? program + " --help" : program + " " + command + " --help";
+    m_error << program.toStdString() << ": " << message.toStdString() << "\nTry '" << help.toStdString()
+            << "' for more information.\n";
+    return UsageError;
+}
+
+int CommandLine::failure(const QString& message) {
+    m_error << program.toStdString() << ": " << message.toStdString() << '\n';
+    return FileFailure;
+}
+
+int CommandLine::run(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Makes, fills and reads Vantrel registry files: SQLite files whose table \"Servers\" "
+                       "holds one row per server account."));
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("init, import, export, list or demo."),
+                                 QStringLiteral("COMMAND [ARGUMENTS...]"));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    // Everything from the command on belongs to the command's own parser.
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    if (!parser.parse(arguments))
+        return usageError({}, parser.errorText());
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
+        m_output << helpOf(parser).toStdString()
+                 << "\nCommands:\n"
+                    "  init FILE                          make a new, empty registry\n"
+                    "  import FILE [CSV]                  add the accounts of a CSV file, or of standard input\n"
+                    "  export FILE                        write every account as CSV to standard output\n"
+                    "  list FILE                          write the user names, one a line\n"
+                    "  demo FILE --accounts N [--seed S]  make a new registry of N made-up accounts\n"
+                    "Run '"
+                 << program.toStdString() << " COMMAND --help' for the details of a command.\n"
+                 << csvHelp << exitStatusHelp;
+        return Success;
+    }
+    if (parser.isSet(version)) {
+        m_output << program.toStdString() << ' ' << VANTREL_VERSION << '\n';
+        return Success;
+    }
+    const QStringList rest = parser.positionalArguments();
+    if (rest.isEmpty())
+        return usageError({}, QStringLiteral("no command given."));
+    const QString command = rest.first();
+    const QStringList commandArguments = QStringList{arguments.value(0, program)} + rest;
+    if (command == QLatin1String("init"))
+        return init(commandArguments);
+    if (command == QLatin1String("import"))
+        return importCsv(commandArguments);
+    if (command == QLatin1String("export"))
+        return exportCsv(commandArguments);
+    if (command == QLatin1String("list"))
+        return list(commandArguments);
+    if (command == QLatin1String("demo"))
+        return demo(commandArguments);
+    return usageError({}, QStringLiteral("unknown command '%1'.").arg(command));
+}
+
+// Parses a command's arguments. Returns -1 to go on with `files` filled, else the exit status.
+static int parseCommand(QCommandLineParser& parser, const QStringList& arguments, std::ostream& output,
+                        const std::function<int(const QString&)>& usageError, int least, int most, QStringList& files,
+                        const char* extraHelp = "") {
+    const QString command = arguments.value(1);
+    if (!parser.parse(arguments))
+        return usageError(parser.errorText());
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
+        output << helpOf(parser).toStdString() << extraHelp << exitStatusHelp;
+        return CommandLine::Success;
+    }
+    files = parser.positionalArguments().mid(1);
+    if (files.size() < least)
+        return usageError(QStringLiteral("%1 needs %2.").arg(command, least == 1 ? "a FILE" : "more arguments"));
+    if (files.size() > most)
+        return usageError(QStringLiteral("too many arguments for %1: '%2'.").arg(command, files.value(most)));
+    return -1;
+}
+
+int CommandLine::init(const QStringList& arguments) {
+    QCommandLineParser parser;
+    describe(parser, QStringLiteral("init"),
+             QStringLiteral("Makes FILE a new registry holding the empty table \"Servers\", made exactly as "
+                            "Vantrel makes it. An existing FILE is never replaced."));
+    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The new registry file."));
+    QStringList files;
+    const auto usage = [&](const QString& message) { return usageError(QStringLiteral("init"), message); };
+    if (const int status = parseCommand(parser, arguments, m_output, usage, 1, 1, files); status >= 0)
+        return status;
+    try {
+        Registry::create(local(files[0]));
+    } catch (const std::exception& error) {
+        return failure(QString::fromStdString(error.what()));
+    }
+    return Success;
+}
+
+int CommandLine::importCsv(const QStringList& arguments) {
+    QCommandLineParser parser;
+    describe(parser, QStringLiteral("import"),
+             QStringLiteral("Adds the accounts of a CSV file to the registry FILE, all of them in one "
+                            "transaction or none: when any record is refused, every refused record is reported "
+                            "with its line number and reason, and FILE is left unchanged."));
+    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The registry file."));
+    parser.addPositionalArgument(QStringLiteral("CSV"),
+                                 QStringLiteral("The CSV file; standard input when left out or '-'."),
+                                 QStringLiteral("[CSV]"));
+    QStringList files;
+    const auto usage = [&](const QString& message) { return usageError(QStringLiteral("import"), message); };
+    if (const int status = parseCommand(parser, arguments, m_output, usage, 1, 2, files, csvHelp); status >= 0)
+        return status;
+
+    const std::string path = local(files[0]);
+    const bool fromInput = files.size() < 2 || files[1] == QLatin1String("-");
+    const std::string csvName = fromInput ? "<stdin>" : local(files[1]);
+    std::ifstream csvFile;
+    if (!fromInput) {
+        csvFile.open(csvName, std::ios::binary);
+        if (!csvFile)
+            return failure(QString::fromStdString(dao::inQuotes(csvName) + " cannot be read."));
+    }
+    try {
+        Progress progress(m_error, m_progress, "Importing");
+        const ImportResult result = Registry::importCsv(path, fromInput ? m_input : csvFile, progress);
+        if (result.problems.empty()) {
+            if (m_progress)
+                m_error << result.accounts << " accounts imported into " << dao::inQuotes(path) << ".\n";
+            return Success;
+        }
+        for (const ImportProblem& problem : result.problems)
+            m_error << csvName << ':' << problem.line << ": " << problem.reason << '\n';
+        m_error << program.toStdString() << ": nothing was imported into " << dao::inQuotes(path) << ": "
+                << result.problems.size() << (result.problems.size() == 1 ? " problem" : " problems") << " in "
+                << csvName << ".\n";
+        return DataRefused;
+    } catch (const dao::Error& error) {
+        return failure(QString::fromStdString(error.description() + " (error " + std::to_string(error.number()) +
+                                              ") Nothing was imported."));
+    } catch (const std::exception& error) {
+        return failure(QString::fromStdString(csvName + ": " + error.what() + " Nothing was imported."));
+    }
+}
+
+int CommandLine::exportCsv(const QStringList& arguments) {
+    QCommandLineParser parser;
+    describe(parser, QStringLiteral("export"),
+             QStringLiteral("Writes every account of the registry FILE, all eight fields, as CSV to standard "
+                            "output, in \"User\" order."));
+    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The registry file."));
+    QStringList files;
+    const auto usage = [&](const QString& message) { return usageError(QStringLiteral("export"), message); };
+    if (const int status = parseCommand(parser, arguments, m_output, usage, 1, 1, files, csvHelp); status >= 0)
+        return status;
+    try {
+        Registry::exportCsv(local(files[0]), m_output);
+    } catch (const dao::Error& error) {
+        return failure(QString::fromStdString(error.description() + " (error " + std::to_string(error.number()) + ")"));
+    } catch (const std::exception& error) {
+        return failure(QString::fromStdString(error.what()));
+    }
+    return Success;
+}
+
+int CommandLine::list(const QStringList& arguments) {
+    QCommandLineParser parser;
+    describe(parser, QStringLiteral("list"),
+             QStringLiteral("Writes the user name of every account of the registry FILE to standard output, one "
+                            "a line, in \"User\" order (by code point: upper case before lower case)."));
+    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The registry file."));
+    QStringList files;
+    const auto usage = [&](const QString& message) { return usageError(QStringLiteral("list"), message); };
+    if (const int status = parseCommand(parser, arguments, m_output, usage, 1, 1, files); status >= 0)
+        return status;
+    try {
+        Registry::listUsers(local(files[0]), m_output);
+    } catch (const dao::Error& error) {
+        return failure(QString::fromStdString(error.description() + " (error " + std::to_string(error.number()) + ")"));
+    } catch (const std::exception& error) {
+        return failure(QString::fromStdString(error.what()));
+    }
+    return Success;
+}
+
+int CommandLine::demo(const QStringList& arguments) {
+    QCommandLineParser parser;
+    describe(parser, QStringLiteral("demo"),
+             QStringLiteral("Makes FILE a new registry of made-up but realistic accounts for trying Vantrel: "
+                            "names in several scripts, descriptions with line breaks, and a few user names "
+                            "shared by two accounts. The same seed always gives the same accounts. An existing "
+                            "FILE is never replaced."));
+    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The new registry file."));
+    const QCommandLineOption accountsOption(QStringLiteral("accounts"), QStringLiteral("How many accounts to make."),
+                                            QStringLiteral("N"));
+    const QCommandLineOption seedOption(QStringLiteral("seed"), QStringLiteral("The seed of the accounts (default 1)."),
+                                        QStringLiteral("S"), QStringLiteral("1"));
+    parser.addOption(accountsOption);
+    parser.addOption(seedOption);
+    QStringList files;
+    const auto usage = [&](const QString& message) { return usageError(QStringLiteral("demo"), message); };
+    if (const int status = parseCommand(parser, arguments, m_output, usage, 1, 1, files); status >= 0)
+        return status;
+    if (!parser.isSet(accountsOption))
+        return usage(QStringLiteral("demo needs --accounts N."));
+    bool accountsOk = false;
+    bool seedOk = false;
+    const qulonglong accounts = parser.value(accountsOption).toULongLong(&accountsOk);
+    const qulonglong seed = parser.value(seedOption).toULongLong(&seedOk);
+    if (!accountsOk)
+        return usage(QStringLiteral("--accounts takes a whole number, not '%1'.").arg(parser.value(accountsOption)));
+    if (!seedOk)
+        return usage(QStringLiteral("--seed takes a whole number, not '%1'.").arg(parser.value(seedOption)));
+    try {
+        Progress progress(m_error, m_progress, "Making accounts", accounts);
+        Registry::createDemo(local(files[0]), accounts, seed, progress);
+    } catch (const dao::Error& error) {
+        return failure(QString::fromStdString(error.description() + " (error " + std::to_string(error.number()) + ")"));
+    } catch (const std::exception& error) {
+        return failure(QString::fromStdString(error.what()));
+    }
+    return Success;
+}
+
+} // namespace registry

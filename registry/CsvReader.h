@@ -1,0 +1,48 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <istream>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace registry {
+
+// One record of a CSV file. A field is null when it was empty and unquoted, and empty text when
+// it was written as "" (two quotes): the file can tell the two apart, so we keep them apart.
+struct CsvRecord {
+    std::size_t line = 0; // the line the record starts on, counting from 1
+    std::vector<std::optional<std::string>> fields;
+};
+
+// The input is not well-formed CSV; nothing after `line` was read.
+class CsvSyntaxError : public std::runtime_error {
+public:
+    CsvSyntaxError(std::size_t line, const std::string& reason) : std::runtime_error(reason), m_line(line) {}
+    std::size_t line() const { return m_line; }
+
+private:
+    std::size_t m_line;
+};
+
+// Reads RFC 4180 CSV strictly (libcsv in strict mode): fields separated by commas, records ended
+// by CR LF or LF, quotes only around a whole field, "" for a quote inside one. Spaces are part of
+// a field. Empty lines are skipped. A leading UTF-8 byte order mark is dropped. Lines are
+// counted by their LF characters.
+class CsvReader {
+public:
+    explicit CsvReader(std::istream& input) : m_input(input) {}
+
+    // Calls onRecord for every record, in order, until the input ends. The record passed is
+    // reused for the next one. Throws CsvSyntaxError for malformed input, std::runtime_error when
+    // reading fails, and whatever onRecord throws.
+    void read(const std::function<void(const CsvRecord&)>& onRecord);
+
+private:
+    std::istream& m_input;
+};
+
+} // namespace registry

@@ -1,0 +1,212 @@
+// SPDX-License-Identifier: MIT
+#include "registry/Registry.h"
+#include "registry/FileError.h"
+#include "registry/Progress.h"
+#include "store/Error.h"
+#include "tests/support/OtherProgram.h"
+#include "tests/support/TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <regex>
+#include <sstream>
+
+using namespace testing_support;
+using registry::ImportResult;
+using registry::Progress;
+using registry::Registry;
+
+namespace {
+
+const char* const header = "User,Password,Name,Description,UpdateURL,Official,Date,Time\r\n";
+
+class RegistryTest : public ::testing::Test {
+protected:
+    std::string newRegistry(const std::string& name = "zarn.dat") {
+        const std::string path = folder.file(name);
+        Registry::create(path);
+        return path;
+    }
+
+    ImportResult import(const std::string& path, const std::string& csv) {
+        std::istringstream input(csv);
+        std::ostringstream quiet;
+        Progress progress(quiet, false, "Importing");
+        return Registry::importCsv(path, input, progress);
+    }
+
+    static std::string exported(const std::string& path) {
+        std::ostringstream output;
+        Registry::exportCsv(path, output);
+        return output.str();
+    }
+
+    static std::string listed(const std::string& path) {
+        std::ostringstream output;
+        Registry::listUsers(path, output);
+        return output.str();
+    }
+
+    // Every row as SQLite holds it, with each value's type, in storage order.
+    static std::string rows(const std::string& path) {
+        OtherProgram other(path);
+        return other.text("SELECT group_concat(r, '|') FROM (SELECT quote(User) || ',' || quote(Password) || ',' || "
+                          "quote(Name) || ',' || quote(Description) || ',' || quote(UpdateURL) || ',' || "
+                          "quote(Official) || ',' || quote(Date) || ',' || quote(Time) AS r FROM Servers "
+                          "ORDER BY rowid)");
+    }
+
+    TempFolder folder;
+};
+
+TEST_F(RegistryTest, InitMakesTheProgramsTableAndNeverReplacesAFile) {
+    const std::string path = newRegistry();
+    TempFolder programs;
+    const std::string reference = makeRegistry(programs.path());
+    const std::string schema = "SELECT group_concat(sql, ';') FROM (SELECT sql FROM sqlite_schema ORDER BY name)";
+    EXPECT_EQ(OtherProgram(path).text(schema), OtherProgram(reference).text(schema));
+
+    writeBytes(folder.file("precious"), "not to be lost");
+    EXPECT_THROW(Registry::create(folder.file("precious")), registry::FileError);
+    EXPECT_EQ(readBytes(folder.file("precious")), "not to be lost");
+    EXPECT_THROW(Registry::create(path), registry::FileError);
+    EXPECT_EQ(OtherProgram(path).number("SELECT count(*) FROM Servers"), 0);
+}
+
+TEST_F(RegistryTest, ExportThenImportGivesTheSameRows) {
+    const std::string source = newRegistry("source.dat");
+    OtherProgram other(source);
+    other.exec("INSERT INTO Servers VALUES ('zed', 'pw', NULL, '', NULL, 1, 0, 255)");
+    other.exec("INSERT INTO Servers VALUES ('Ann', 'p,\"q\"', 'Ann \"The\" Admin', 'two' || char(13, 10) || "
+               "'lines, one comma', 'https://x.example/?a=1,b=2', 0, NULL, 7)");
+    other.exec("INSERT INTO Servers VALUES ('ann', ' sp ', 'Zoë 東京', char(10) || 'lf first', '', NULL, 12, NULL)");
+    other.exec("INSERT INTO Servers VALUES ('Ann', 'again', NULL, NULL, NULL, NULL, NULL, NULL)");
+    other.exec("INSERT INTO Servers (User) VALUES (NULL)");
+
+    const std::string csv = exported(source);
+    const std::string copy = newRegistry("copy.dat");
+    const ImportResult result = import(copy, csv);
+    ASSERT_TRUE(result.problems.empty()) << result.problems.front().reason;
+    EXPECT_EQ(result.accounts, 5u);
+    EXPECT_EQ(exported(copy), csv);
+    // In "User" order: null, then by code point, ties in storage order.
+    EXPECT_EQ(rows(copy), "NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL|"
+                          "'Ann','p,\"q\"','Ann \"The\" Admin','two\r\nlines, one comma','https://x.example/?a=1,b=2',"
+                          "0,NULL,7|'Ann','again',NULL,NULL,NULL,NULL,NULL,NULL|"
+                          "'ann',' sp ','Zoë 東京','\nlf first','',NULL,12,NULL|'zed','pw',NULL,'',NULL,1,0,255");
+}
+
+TEST_F(RegistryTest, EveryRefusedRecordIsReportedAndTheFileIsUnchanged) {
+    const std::string path = newRegistry();
+    ASSERT_TRUE(import(path, "User,Password\nkeep,me\n").problems.empty());
+    const std::string before = readBytes(path);
+
+    const ImportResult result = import(path, std::string("User,Password,Official,Date,Time,Name\r\n") +
+                                                 "fine,pw,1,0,255,ok\r\n"               // line 2
+                                                 "much-too-long-name,pw,0,1,1,\r\n"     // line 3
+                                                 "empty,\"\",0,1,1,\r\n"                // line 4
+                                                 "\"multi\r\nline\",pw,yes,256,-1,\r\n" // line 5, 3 reasons
+                                                 "short,pw,0,1\r\n"                     // line 7
+                                                 "nul,p" +
+                                                 std::string(1, '\0') +
+                                                 "w,0,1,1,\r\n"               // line 8
+                                                 "bad,\xC3\x28,TRUE,1,1,\r\n" // line 9
+                                                 "ok,pw,False,007,1,\r\n");   // line 10
+    EXPECT_EQ(result.accounts, 0u);
+    ASSERT_EQ(result.problems.size(), 6u);
+    const std::size_t lines[] = {3, 4, 5, 7, 8, 9};
+    for (std::size_t i = 0; i < 6; ++i)
+        EXPECT_EQ(result.problems[i].line, lines[i]) << result.problems[i].reason;
+    EXPECT_NE(result.problems[0].reason.find("\"User\" has 18 characters"), std::string::npos);
+    EXPECT_NE(result.problems[1].reason.find("\"Password\" is empty"), std::string::npos);
+    EXPECT_NE(result.problems[2].reason.find("Official"), std::string::npos);
+    EXPECT_NE(result.problems[2].reason.find("\"Date\" must be a whole number from 0 to 255, not \"256\""),
+              std::string::npos);
+    EXPECT_NE(result.problems[2].reason.find("\"Time\""), std::string::npos);
+    EXPECT_NE(result.problems[3].reason.find("4 fields; the header names 6"), std::string::npos);
+    EXPECT_NE(result.problems[4].reason.find("NUL"), std::string::npos);
+    EXPECT_NE(result.problems[5].reason.find("UTF-8"), std::string::npos);
+    EXPECT_EQ(readBytes(path), before);
+    EXPECT_EQ(listed(path), "keep\n");
+}
+
+TEST_F(RegistryTest, HeaderMustNameKnownColumnsOnceAndUser) {
+    const std::string path = newRegistry();
+    const auto firstReason = [&](const std::string& csv) {
+        const ImportResult result = import(path, csv);
+        return result.problems.empty() ? std::string("accepted") : result.problems.front().reason;
+    };
+    EXPECT_NE(firstReason("User,Pasword\nx,y\n").find("unknown column \"Pasword\""), std::string::npos);
+    EXPECT_NE(firstReason("Password,Name\nx,y\n").find("no \"User\" column"), std::string::npos);
+    EXPECT_NE(firstReason("User,user\nx,y\n").find("named twice"), std::string::npos);
+    EXPECT_NE(firstReason("").find("empty"), std::string::npos);
+    EXPECT_EQ(firstReason("user,OFFICIAL\r\nx,true\r\n"), "accepted") << "names compare without case";
+    EXPECT_EQ(rows(path), "'x',NULL,NULL,NULL,NULL,1,NULL,NULL");
+}
+
+TEST_F(RegistryTest, MalformedCsvImportsNothing) {
+    const std::string path = newRegistry();
+    const ImportResult result = import(path, "User\r\nfine\r\nbro\"ken\r\n");
+    ASSERT_EQ(result.problems.size(), 1u);
+    EXPECT_EQ(result.problems[0].line, 3u);
+    EXPECT_EQ(listed(path), "");
+}
+
+TEST_F(RegistryTest, HostileNamesAreStoredAndListedExactly) {
+    const std::string path = newRegistry();
+    const std::string names[] = {"O'Brien",      "a\"b\"c",    "x; DROP TABLE", "100%", "_under_",   "%_%",
+                                 "Ünïcödé-東京", "  spaced  ", "tab\tin",       "--",   "Robert');", "=1+2",
+                                 "\\n"};
+    std::string csv = "User,Password\r\n";
+    for (const std::string& name : names)
+        csv += "\"" + std::regex_replace(name, std::regex("\""), "\"\"") + "\",pw\r\n";
+    ASSERT_TRUE(import(path, csv).problems.empty());
+
+    std::vector<std::string> sorted(std::begin(names), std::end(names));
+    std::sort(sorted.begin(), sorted.end());
+    std::string expected;
+    for (const std::string& name : sorted)
+        expected += name + "\n";
+    EXPECT_EQ(listed(path), expected);
+    EXPECT_EQ(OtherProgram(path).number("SELECT count(*) FROM Servers WHERE User LIKE '%\\%%' ESCAPE '\\'"), 2);
+}
+
+TEST_F(RegistryTest, DemoIsTheSameForASeedAndRealistic) {
+    std::ostringstream quiet;
+    Progress progress(quiet, false, "Making accounts");
+    Registry::createDemo(folder.file("a.dat"), 3000, 42, progress);
+    Registry::createDemo(folder.file("b.dat"), 3000, 42, progress);
+    Registry::createDemo(folder.file("c.dat"), 3000, 43, progress);
+    const std::string a = exported(folder.file("a.dat"));
+    EXPECT_EQ(a, exported(folder.file("b.dat")));
+    EXPECT_NE(a, exported(folder.file("c.dat")));
+
+    OtherProgram demo(folder.file("a.dat"));
+    EXPECT_EQ(demo.number("SELECT count(*) FROM Servers"), 3000);
+    EXPECT_GT(demo.number("SELECT count(*) - count(DISTINCT User) FROM Servers"), 0) << "a few shared user names";
+    EXPECT_LT(demo.number("SELECT count(*) - count(DISTINCT User) FROM Servers"), 60);
+    EXPECT_GT(demo.number("SELECT count(*) FROM Servers WHERE instr(Description, char(13, 10))"), 0);
+    EXPECT_GT(demo.number("SELECT count(*) FROM Servers WHERE length(Name) < length(CAST(Name AS BLOB))"), 0)
+        << "non-ASCII names";
+    EXPECT_GT(demo.number("SELECT count(DISTINCT Official) FROM Servers"), 1);
+
+    // What demo makes, import takes back unchanged.
+    const std::string copy = newRegistry("copy.dat");
+    ASSERT_TRUE(import(copy, a).problems.empty());
+    EXPECT_EQ(exported(copy), a);
+
+    writeBytes(folder.file("taken.dat"), "mine");
+    EXPECT_THROW(Registry::createDemo(folder.file("taken.dat"), 10, 1, progress), registry::FileError);
+    EXPECT_EQ(readBytes(folder.file("taken.dat")), "mine");
+}
+
+TEST_F(RegistryTest, StoreFailuresComeAsStoreErrors) {
+    writeBytes(folder.file("text.dat"), "this is no database, just some text that is long enough to read");
+    EXPECT_THROW(listed(folder.file("text.dat")), dao::Error);
+    EXPECT_THROW(exported(folder.file("missing.dat")), dao::Error);
+    writeBytes(folder.file("empty.dat"), "");
+    EXPECT_THROW(import(folder.file("empty.dat"), "User\nx\n"), dao::Error) << "no Servers table";
+}
+
+} // namespace
