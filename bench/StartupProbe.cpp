@@ -8,7 +8,7 @@
 #include "ui/frmMain.h"
 
 #include <QApplication>
-#include <QListView>
+#include <QTableView>
 
 #include <cstdio>
 

@@ -6,7 +6,7 @@
 #include <QPointer>
 #include <QWidget>
 
-class QListView;
+class QTableView;
 
 class UserListModel;
 
@@ -28,7 +28,7 @@ public:
     // The load handler: runs once, before the window is first shown.
     LoadResult Form_Load();
 
-    QListView* lstUser() const { return m_lstUser; }
+    QTableView* lstUser() const { return m_lstUser; }
     UserListModel* users() const { return m_users; }
     // The one editor, while it is loaded.
     frmEdit* editor() const { return m_editor; }
@@ -36,7 +36,7 @@ public:
 private:
     void lstUser_DblClick();
 
-    QListView* m_lstUser;
+    QTableView* m_lstUser;
     UserListModel* m_users;
     QPointer<frmEdit> m_editor;
 };

@@ -15,7 +15,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QLabel>
-#include <QListView>
+#include <QTableView>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -46,7 +46,7 @@ protected:
             EXPECT_EQ(list->Form_Load(), frmMain::LoadResult::Loaded);
             list->show();
         }
-        QListView* view = list->lstUser();
+        QTableView* view = list->lstUser();
         const QRect item = view->visualRect(view->model()->index(row, 0));
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, item.center());
         QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, item.center());
@@ -420,7 +420,7 @@ TEST_F(EditorTest, TheEditorOutlivesTheListWindow) {
             if (auto* main = qobject_cast<frmMain*>(top))
                 window = main;
         ASSERT_NE(window, nullptr);
-        QListView* view = window->lstUser();
+        QTableView* view = window->lstUser();
         const QPoint first = view->visualRect(view->model()->index(0, 0)).center();
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, first);
         QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, first);

@@ -8,7 +8,8 @@
 #include "ui/UserListModel.h"
 
 #include <QApplication>
-#include <QListView>
+#include <QHeaderView>
+#include <QTableView>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -142,16 +143,16 @@ TEST_F(ListWindowTest, WindowLayout) {
     EXPECT_EQ(window.font().family(), "Verdana");
     EXPECT_DOUBLE_EQ(window.font().pointSizeF(), 8.25);
 
-    QListView* list = window.findChild<QListView*>("lstUser");
+    QTableView* list = window.findChild<QTableView*>("lstUser");
     ASSERT_EQ(list, window.lstUser());
     EXPECT_EQ(list->geometry(), QRect(0, 0, 137, 316));
     EXPECT_EQ(list->selectionMode(), QAbstractItemView::SingleSelection);
     EXPECT_EQ(list->accessibleName(), "User names");
-    EXPECT_TRUE(list->uniformItemSizes());
-
+    EXPECT_EQ(list->selectionBehavior(), QAbstractItemView::SelectRows);
+    EXPECT_FALSE(list->horizontalHeader()->isVisible() || list->verticalHeader()->isVisible());
+    EXPECT_EQ(list->verticalHeader()->sectionResizeMode(0), QHeaderView::Fixed) << "one height for every row";
     // Whatever font stands in for Verdana, a line of the list is tall enough for its text.
-    const QFontMetrics metrics(list->font());
-    EXPECT_GE(list->sizeHintForRow(0) < 0 ? metrics.height() : list->sizeHintForRow(0), metrics.height());
+    EXPECT_GT(list->verticalHeader()->defaultSectionSize(), QFontMetrics(list->font()).height());
 }
 
 } // namespace
