@@ -4,6 +4,7 @@
 #include "store/Database.h"
 #include "store/Error.h"
 #include "store/Field.h"
+#include "store/Utf8.h"
 
 #include <SQLiteCpp/Database.h>
 #include <SQLiteCpp/Statement.h>
@@ -50,51 +51,6 @@ void bindVariant(SQLite::Statement& statement, int index, const Variant& value, 
         const std::string bytes = value.toText();
         statement.bind(index, bytes.data(), static_cast<int>(bytes.size()));
     }
-}
-
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool isValidUtf8(const std::string& text) {
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    const auto* end = p + text.size();
-    while (p < end) {
-        const unsigned char lead = *p;
-        int length = 0;
-        char32_t codePoint = 0;
-        if (lead < 0x80) {
-            ++p;
-            continue;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-            codePoint = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            codePoint = lead & 0x0F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            codePoint = lead & 0x07;
-        } else {
-            return false;
-        }
-        if (end - p < length)
-            return false;
-        for (int i = 1; i < length; ++i) {
-            if ((p[i] & 0xC0) != 0x80)
-                return false;
-            codePoint = (codePoint << 6) | (p[i] & 0x3F);
-        }
-        const char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (codePoint < smallest[length] || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF))
-            return false;
-        p += length;
-    }
-    return true;
-}
-
-std::size_t countCharacters(const std::string& text) {
-    std::size_t count = 0;
-    for (unsigned char c : text)
-        count += (c & 0xC0) != 0x80;
-    return count;
 }
 
 bool sameName(const std::string& a, const std::string& b) {
@@ -431,7 +387,7 @@ void Recordset::assign(std::size_t column, Variant&& value) {
         if (text->find('\0') != std::string::npos)
             throw Error(ErrorNumber::ValueRefused,
                         "The value for " + inQuotes(field) + " was refused: it holds a NUL character.");
-        if (!isValidUtf8(*text))
+        if (!utf8CharacterCount(*text))
             throw Error(ErrorNumber::ValueRefused,
                         "The value for " + inQuotes(field) + " was refused: it is not valid UTF-8 text.");
     }
@@ -531,7 +487,7 @@ void Recordset::refuse(const std::exception& failure) {
             continue;
         std::string given;
         if (const std::string* text = m_buffer[i]->text())
-            given = " (it has " + std::to_string(countCharacters(*text)) + " characters)";
+            given = " (it has " + std::to_string(utf8CharacterCount(*text).value_or(text->size())) + " characters)";
         else
             given = " (it is " + m_buffer[i]->describe() + ")";
         throw Error(ErrorNumber::ValueRefused, "The value for " + inQuotes(m_columns[i]) + " was refused: it must be " +
