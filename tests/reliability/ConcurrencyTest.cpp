@@ -60,8 +60,9 @@ protected:
         registry = makeRegistry(folder.path());
         reader = std::make_unique<OtherProgram>(registry);
         for (int k = 0; k < ourAccounts; ++k)
-            reader->exec("INSERT INTO Servers (User, Password, Name, Description, UpdateURL, Official, Date) VALUES ('" +
-                         ourUser(k).toStdString() + "', 'start', '', '', '0', 0, 0)");
+            reader->exec(
+                "INSERT INTO Servers (User, Password, Name, Description, UpdateURL, Official, Date) VALUES ('" +
+                ourUser(k).toStdString() + "', 'start', '', '', '0', 0, 0)");
     }
     void TearDown() override {
         dao::DBEngine::instance().SetBusyTimeout(5000ms);

@@ -35,7 +35,7 @@ struct WriterRun {
 
 // Starts the writer, kills it after `delay`, and collects what it reported.
 WriterRun killWriterAfter(const std::string& folder, long long firstGeneration, unsigned seed,
-                    std::chrono::microseconds delay) {
+                          std::chrono::microseconds delay) {
     int pipeEnds[2];
     if (pipe(pipeEnds) != 0)
         return {-1, {}};
@@ -154,7 +154,8 @@ TEST_F(CrashTest, KilledAtRandomMomentsTheFileStaysSoundAndLosesNothing) {
     EXPECT_GT(rollbackSaves + walSaves, 0);
     std::printf("[reliability] crashes: %d kills survived (%d rollback journal, %d WAL), %lld saves completed "
                 "between kills, %d hot journals rolled back, %d saves lost, in %.1f s\n",
-                rollbackKills + walKills, rollbackKills, walKills, rollbackSaves + walSaves, hotJournals, lost, seconds);
+                rollbackKills + walKills, rollbackKills, walKills, rollbackSaves + walSaves, hotJournals, lost,
+                seconds);
 }
 
 } // namespace

@@ -121,31 +121,35 @@ TEST_F(HostileFileTest, DamagedAndForeignFilesFailClearlyAndStayUnchanged) {
         {"\"Servers\" without the index \"User\"",
          [](const std::string& f) {
              writeBytes(f + "/zarn.dat", "");
-             OtherProgram(f + "/zarn.dat").exec("CREATE TABLE Servers (User TEXT, Password TEXT); "
-                                                "INSERT INTO Servers VALUES ('alice', 'pw')");
+             OtherProgram(f + "/zarn.dat")
+                 .exec("CREATE TABLE Servers (User TEXT, Password TEXT); "
+                       "INSERT INTO Servers VALUES ('alice', 'pw')");
          },
          frmMain::LoadResult::Failed, "Error 11: "},
         {"an index \"User\" over an expression",
          [](const std::string& f) {
              writeBytes(f + "/zarn.dat", "");
-             OtherProgram(f + "/zarn.dat").exec("CREATE TABLE Servers (User TEXT, Password TEXT); "
-                                                "CREATE INDEX User ON Servers (lower(User))");
+             OtherProgram(f + "/zarn.dat")
+                 .exec("CREATE TABLE Servers (User TEXT, Password TEXT); "
+                       "CREATE INDEX User ON Servers (lower(User))");
          },
          frmMain::LoadResult::Failed, "Error 12: "},
         {"\"Servers\" without the field \"User\"",
          [](const std::string& f) {
              writeBytes(f + "/zarn.dat", "");
-             OtherProgram(f + "/zarn.dat").exec("CREATE TABLE Servers (Login TEXT, Password TEXT); "
-                                                "CREATE INDEX User ON Servers (Login); "
-                                                "INSERT INTO Servers VALUES ('alice', 'pw')");
+             OtherProgram(f + "/zarn.dat")
+                 .exec("CREATE TABLE Servers (Login TEXT, Password TEXT); "
+                       "CREATE INDEX User ON Servers (Login); "
+                       "INSERT INTO Servers VALUES ('alice', 'pw')");
          },
          frmMain::LoadResult::Failed, "Error 13: "},
         {"\"Servers\" without a field the editor reads",
          [](const std::string& f) {
              writeBytes(f + "/zarn.dat", "");
-             OtherProgram(f + "/zarn.dat").exec("CREATE TABLE Servers (User TEXT, Password TEXT, Name TEXT, "
-                                                "Official BOOLEAN); CREATE INDEX User ON Servers (User); "
-                                                "INSERT INTO Servers VALUES ('alice', 'pw', 'Alice', 1)");
+             OtherProgram(f + "/zarn.dat")
+                 .exec("CREATE TABLE Servers (User TEXT, Password TEXT, Name TEXT, "
+                       "Official BOOLEAN); CREATE INDEX User ON Servers (User); "
+                       "INSERT INTO Servers VALUES ('alice', 'pw', 'Alice', 1)");
          },
          frmMain::LoadResult::Loaded, "Error 13: The table \"Servers\" has no field \"Description\"."},
         {"a view named \"Servers\"",
@@ -255,7 +259,8 @@ TEST_F(HostileFileTest, ValuesAgainstTheRulesAreKeptOrRefusedByName) {
             editor->close();
             settle();
         } else {
-            EXPECT_TRUE(MessageBox::shownForTesting().isEmpty()) << MessageBox::shownForTesting().join("\n").toStdString();
+            EXPECT_TRUE(MessageBox::shownForTesting().isEmpty())
+                << MessageBox::shownForTesting().join("\n").toStdString();
             EXPECT_EQ(list.editor(), nullptr);
         }
     }
@@ -284,16 +289,17 @@ TEST_F(HostileFileTest, HostileUserNamesAreListedAndSavedToTheirOwnRow) {
         "Alice",
         "alice",
         "alice ",
-        "\u05e9\u05dc\u05d5\u05dd",             // right-to-left text
-        "abc\u202edcba",                        // a right-to-left override inside
-        QString("😀").repeated(15),             // 15 emoji: 15 characters, 30 UTF-16 units
+        "\u05e9\u05dc\u05d5\u05dd", // right-to-left text
+        "abc\u202edcba",            // a right-to-left override inside
+        QString("😀").repeated(15),  // 15 emoji: 15 characters, 30 UTF-16 units
         QString("😀").repeated(14) + "😁",
         "<b>b</b>&amp;",
     };
     makeRegistry(folder.path());
     OtherProgram other(registry);
     for (const QString& name : names) {
-        SQLite::Statement insert(other.connection(), "INSERT INTO Servers (User, Password, Name) VALUES (?1, 'pw', '')");
+        SQLite::Statement insert(other.connection(),
+                                 "INSERT INTO Servers (User, Password, Name) VALUES (?1, 'pw', '')");
         insert.bind(1, name.toStdString());
         insert.exec();
     }

@@ -63,8 +63,8 @@ public:
             c = below(2) ? static_cast<char32_t>(0x1F600 + below(0x50))
                          : static_cast<char32_t>(0x10000 + below(0x100000));
         else if (kind < 88) {
-            static const char32_t controls[] = {0x01, 0x07, 0x08, 0x09, 0x0B, 0x0C, 0x1B, 0x1F, 0x7F, 0x85, 0x9F,
-                                                0x200B, 0x200E, 0x202E, 0xFEFF, 0xFFFE, 0xFFFF};
+            static const char32_t controls[] = {0x01, 0x07, 0x08,   0x09,   0x0B,   0x0C,   0x1B,   0x1F,  0x7F,
+                                                0x85, 0x9F, 0x200B, 0x200E, 0x202E, 0xFEFF, 0xFFFE, 0xFFFF};
             c = controls[below(static_cast<int>(std::size(controls)))];
         } else {
             static const char32_t breaks[] = {U'\n', U'\r', 0x2028, 0x2029};
@@ -111,8 +111,9 @@ protected:
             insert.bind(1, "edit-" + std::to_string(k));
             insert.bind(2, std::string(static_cast<std::size_t>(15 - k % 3), 'p'));
             insert.bind(3, QString("é").repeated(50 - k % 4).toStdString());
-            insert.bind(4, (QString("x").repeated(100) + (k % 2 ? "\r\n" : "\n") + QString("ü").repeated(140 - k))
-                               .toStdString());
+            insert.bind(
+                4,
+                (QString("x").repeated(100) + (k % 2 ? "\r\n" : "\n") + QString("ü").repeated(140 - k)).toStdString());
             insert.bind(5, k % 2);
             insert.exec();
         }
@@ -127,9 +128,8 @@ protected:
                            std::to_string(k) + "'");
     }
     std::string field(int k, const char* name) {
-        SQLite::Statement query(other->connection(),
-                                std::string("SELECT ") + name + " FROM Servers WHERE User = 'edit-" +
-                                    std::to_string(k) + "'");
+        SQLite::Statement query(other->connection(), std::string("SELECT ") + name +
+                                                         " FROM Servers WHERE User = 'edit-" + std::to_string(k) + "'");
         query.executeStep();
         return query.getColumn(0).getString();
     }
@@ -210,8 +210,7 @@ TEST_F(RandomEditTest, EveryEditIsSavedExactlyOrRefusedWithNothingWritten) {
                   std::max<qsizetype>(500, characters(QString::fromStdString(loadedDescription))));
 
         // The model: what the store must hold after the save, and whether it may.
-        const std::string newPassword =
-            editor->txtPassword->isUnchanged() ? loadedPassword : password.toStdString();
+        const std::string newPassword = editor->txtPassword->isUnchanged() ? loadedPassword : password.toStdString();
         const std::string newName = editor->txtName->isUnchanged() ? loadedName : name.toStdString();
         const std::string newDescription =
             editor->txtDescription->isUnchanged() ? loadedDescription : description.toStdString();
@@ -220,8 +219,7 @@ TEST_F(RandomEditTest, EveryEditIsSavedExactlyOrRefusedWithNothingWritten) {
             const qsizetype n = characters(QString::fromStdString(text));
             return text.find('\0') == std::string::npos && n >= least && n <= most;
         };
-        const bool acceptable =
-            fits(newPassword, 1, 15) && fits(newName, 0, 50) && fits(newDescription, 0, 250);
+        const bool acceptable = fits(newPassword, 1, 15) && fits(newName, 0, 50) && fits(newDescription, 0, 250);
 
         MessageBox::clearShownForTesting();
         editor->cmdEdit->click();
@@ -241,9 +239,8 @@ TEST_F(RandomEditTest, EveryEditIsSavedExactlyOrRefusedWithNothingWritten) {
                 quote.executeStep();
                 return quote.getColumn(0).getString();
             };
-            const std::string expected = quoted(newPassword) + "|" + quoted(newName) + "|" +
-                                         quoted(newDescription) + "|'http://x'|" + (newOfficial ? "1" : "0") +
-                                         "|7|9";
+            const std::string expected = quoted(newPassword) + "|" + quoted(newName) + "|" + quoted(newDescription) +
+                                         "|'http://x'|" + (newOfficial ? "1" : "0") + "|7|9";
             EXPECT_EQ(row(k), expected) << "edit " << edit;
         } else {
             ++refused;
