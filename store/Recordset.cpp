@@ -16,22 +16,69 @@ namespace dao {
 
 namespace {
 
-Variant toVariant(const SQLite::Column& column) {
-    switch (column.getType()) {
+// The scan and the row query run on SQLite's own interface: a list load reads a million rows, and
+// every call saved per row shows. The writes keep SQLiteCpp's statements.
+void check(sqlite3* connection, int result) {
+    if (result != SQLITE_OK)
+        throw SQLite::Exception(connection, result);
+}
+
+} // namespace
+
+void Recordset::StatementDeleter::operator()(sqlite3_stmt* statement) const {
+    sqlite3_finalize(statement);
+}
+
+namespace {
+
+Recordset::RawStatement prepare(sqlite3* connection, const std::string& sql) {
+    sqlite3_stmt* statement = nullptr;
+    check(connection, sqlite3_prepare_v2(connection, sql.c_str(), static_cast<int>(sql.size()), &statement, nullptr));
+    return Recordset::RawStatement(statement);
+}
+
+// True on a row, false past the last one; a failure throws.
+bool stepRow(sqlite3_stmt* statement) {
+    const int result = sqlite3_step(statement);
+    if (result == SQLITE_ROW)
+        return true;
+    if (result == SQLITE_DONE)
+        return false;
+    throw SQLite::Exception(sqlite3_db_handle(statement), result);
+}
+
+Variant columnValue(sqlite3_stmt* statement, int column) {
+    switch (sqlite3_column_type(statement, column)) {
     case SQLITE_INTEGER:
-        return Variant(static_cast<std::int64_t>(column.getInt64()));
+        return Variant(static_cast<std::int64_t>(sqlite3_column_int64(statement, column)));
     case SQLITE_FLOAT:
-        return Variant(column.getDouble());
+        return Variant(sqlite3_column_double(statement, column));
     case SQLITE_TEXT: {
-        const char* text = column.getText();
-        return Variant(std::string(text, static_cast<std::size_t>(column.getBytes())));
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+        return Variant(std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(statement, column))));
     }
     case SQLITE_BLOB: {
-        const auto* bytes = static_cast<const char*>(column.getBlob());
-        return Variant(Blob{std::string(bytes, static_cast<std::size_t>(column.getBytes()))});
+        const auto* bytes = static_cast<const char*>(sqlite3_column_blob(statement, column));
+        return Variant(Blob{std::string(bytes, static_cast<std::size_t>(sqlite3_column_bytes(statement, column)))});
     }
     default:
         return {};
+    }
+}
+
+void bindValue(sqlite3_stmt* statement, int index, const Variant& value) {
+    sqlite3* connection = sqlite3_db_handle(statement);
+    if (value.isNull())
+        check(connection, sqlite3_bind_null(statement, index));
+    else if (value.isInteger())
+        check(connection, sqlite3_bind_int64(statement, index, value.toInteger()));
+    else if (value.isReal())
+        check(connection, sqlite3_bind_double(statement, index, value.toReal()));
+    else {
+        const std::string bytes = value.toText();
+        const auto size = static_cast<int>(bytes.size());
+        check(connection, value.isText() ? sqlite3_bind_text(statement, index, bytes.data(), size, SQLITE_TRANSIENT)
+                                         : sqlite3_bind_blob(statement, index, bytes.data(), size, SQLITE_TRANSIENT));
     }
 }
 
@@ -63,6 +110,10 @@ bool sameName(const std::string& a, const std::string& b) {
 
 Variant Recordset::FieldRef::Value() const {
     return m_recordset->read(m_column);
+}
+
+bool Recordset::FieldRef::AppendText(std::string& text) const {
+    return m_recordset->appendText(m_column, text);
 }
 
 void Recordset::FieldRef::SetValue(const dao::Variant& value) {
@@ -189,9 +240,9 @@ void Recordset::startScan(const std::string& where, const std::vector<Variant>& 
     try {
         m_scan.reset();
         m_scanLive = false;
-        m_scan = std::make_unique<SQLite::Statement>(db.connection(), scanSql(where));
+        m_scan = prepare(db.connection().getHandle(), scanSql(where));
         for (std::size_t i = 0; i < parameters.size(); ++i)
-            bindVariant(*m_scan, static_cast<int>(i + 1), parameters[i]);
+            bindValue(m_scan.get(), static_cast<int>(i + 1), parameters[i]);
         step();
     } catch (const std::exception& failure) {
         m_scan.reset();
@@ -203,18 +254,18 @@ void Recordset::startScan(const std::string& where, const std::vector<Variant>& 
 
 void Recordset::step() {
     m_rowLoaded = false;
-    if (m_scan->executeStep()) {
+    if (stepRow(m_scan.get())) {
         m_scanLive = true; // the row identity is read only when needed: see rowid()
         m_eof = false;
     } else {
-        m_scan->reset(); // ends the read transaction
+        sqlite3_reset(m_scan.get()); // ends the read transaction
         m_scanLive = false;
         m_eof = true;
     }
 }
 
 std::int64_t Recordset::rowid() const {
-    return m_scanLive ? m_scan->getColumn(0).getInt64() : m_rowid;
+    return m_scanLive ? sqlite3_column_int64(m_scan.get(), 0) : m_rowid;
 }
 
 void Recordset::suspendScan() {
@@ -223,8 +274,8 @@ void Recordset::suspendScan() {
     m_rowid = rowid();
     m_savedKeys.clear();
     for (std::size_t k = 0; k < m_keys.size(); ++k)
-        m_savedKeys.push_back(toVariant(m_scan->getColumn(static_cast<int>(k + 1))));
-    m_scan->reset();
+        m_savedKeys.push_back(columnValue(m_scan.get(), static_cast<int>(k + 1)));
+    sqlite3_reset(m_scan.get());
     m_scanLive = false;
 }
 
@@ -289,7 +340,7 @@ void Recordset::Seek(const Variant& key) {
             // Compare under the index's collation, exactly as the index ordered the rows.
             SQLite::Statement equal(database().connection(),
                                     "SELECT ?1 = ?2 COLLATE " + quoteIdentifier(first.collation));
-            bindVariant(equal, 1, toVariant(m_scan->getColumn(1)));
+            bindVariant(equal, 1, columnValue(m_scan.get(), 1));
             bindVariant(equal, 2, key);
             equal.executeStep();
             m_noMatch = equal.getColumn(0).getInt() != 1;
@@ -299,7 +350,7 @@ void Recordset::Seek(const Variant& key) {
     }
     if (m_noMatch) {
         if (m_scanLive)
-            m_scan->reset();
+            sqlite3_reset(m_scan.get());
         m_scanLive = false;
         m_eof = true;
     }
@@ -313,6 +364,29 @@ void Recordset::requireRow() const {
         throw Error(ErrorNumber::NoCurrentRecord, "No current record.");
 }
 
+bool Recordset::appendText(std::size_t column, std::string& text) {
+    if (m_scanLive && m_editMode == EditMode::None) {
+        for (std::size_t k = 0; k < m_keys.size(); ++k) {
+            if (m_keys[k].column != column)
+                continue;
+            // SQLite gives no text for a null (nor when out of memory): those take the general way.
+            const int index = static_cast<int>(k + 1);
+            const unsigned char* bytes = sqlite3_column_text(m_scan.get(), index);
+            if (bytes) {
+                text.append(reinterpret_cast<const char*>(bytes),
+                            static_cast<std::size_t>(sqlite3_column_bytes(m_scan.get(), index)));
+                return true;
+            }
+            break;
+        }
+    }
+    const Variant value = read(column);
+    if (value.isNull())
+        return false;
+    text += value.toText();
+    return true;
+}
+
 Variant Recordset::read(std::size_t column) {
     if (m_editMode != EditMode::None && m_buffer[column])
         return *m_buffer[column];
@@ -323,7 +397,7 @@ Variant Recordset::read(std::size_t column) {
         if (m_keys[k].column != column)
             continue;
         if (m_scanLive)
-            return toVariant(m_scan->getColumn(static_cast<int>(k + 1)));
+            return columnValue(m_scan.get(), static_cast<int>(k + 1));
         break; // suspended: the stored value may have changed, read it afresh
     }
     if (!m_rowLoaded) {
@@ -333,20 +407,21 @@ Variant Recordset::read(std::size_t column) {
                 std::string columns;
                 for (const auto& name : m_columns)
                     columns += (columns.empty() ? "" : ", ") + quoteIdentifier(name);
-                m_rowQuery = std::make_unique<SQLite::Statement>(
-                    db.connection(), "SELECT " + columns + " FROM " + quoteIdentifier(m_table) + " WHERE rowid = ?1");
+                m_rowQuery = prepare(db.connection().getHandle(),
+                                     "SELECT " + columns + " FROM " + quoteIdentifier(m_table) + " WHERE rowid = ?1");
             }
-            m_rowQuery->reset();
-            m_rowQuery->bind(1, static_cast<int64_t>(rowid()));
-            if (!m_rowQuery->executeStep()) {
-                m_rowQuery->reset();
+            sqlite3_stmt* query = m_rowQuery.get();
+            sqlite3_reset(query);
+            check(sqlite3_db_handle(query), sqlite3_bind_int64(query, 1, rowid()));
+            if (!stepRow(query)) {
+                sqlite3_reset(query);
                 throw Error(ErrorNumber::RowRemoved,
                             "The current row of " + inQuotes(m_table) + " was removed by another program.");
             }
             m_row.clear();
             for (std::size_t i = 0; i < m_columns.size(); ++i)
-                m_row.push_back(toVariant(m_rowQuery->getColumn(static_cast<int>(i))));
-            m_rowQuery->reset();
+                m_row.push_back(columnValue(query, static_cast<int>(i)));
+            sqlite3_reset(query);
             m_rowLoaded = true;
         } catch (const std::exception& failure) {
             db.fail(failure);
@@ -406,7 +481,7 @@ void Recordset::Update(UpdateType type, bool /*force: every update writes only i
     // another program is about to write: end every read before asking for it.
     suspendScan();
     if (m_rowQuery)
-        m_rowQuery->reset();
+        sqlite3_reset(m_rowQuery.get());
     db.write([&] { writeBuffer(); });
     m_editMode = EditMode::None;
     std::fill(m_buffer.begin(), m_buffer.end(), std::nullopt);

@@ -10,6 +10,8 @@
 #include <unordered_map>
 #include <vector>
 
+struct sqlite3_stmt;
+
 namespace SQLite {
 class Statement;
 }
@@ -35,6 +37,10 @@ public:
         // The value of the field in the current row (or as assigned since Edit or AddNew); may
         // be null. Throws NoCurrentRecord when no row is current.
         dao::Variant Value() const;
+        // Appends the value as text to `text` and returns true, or returns false and appends
+        // nothing when the value is null. For readers that stream many rows: a key field of the
+        // index is read this way without allocating, and a number in it as SQLite writes it.
+        bool AppendText(std::string& text) const;
         // Fills the edit buffer. Text holding a NUL character or invalid UTF-8 is refused here,
         // since SQLite's length() would miscount it; every other rule is the table's own and
         // is checked by Update.
@@ -48,6 +54,11 @@ public:
         Recordset* m_recordset;
         std::size_t m_column;
     };
+
+    struct StatementDeleter {
+        void operator()(sqlite3_stmt* statement) const;
+    };
+    using RawStatement = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
 
     // Opened by TableDef::OpenRecordset, standing on the first row by row identity.
     Recordset(Database& database, std::string table);
@@ -102,6 +113,7 @@ private:
     Database& database() const;
     std::size_t columnIndex(const std::string& name) const;
     dao::Variant read(std::size_t column);
+    bool appendText(std::size_t column, std::string& text);
     void assign(std::size_t column, dao::Variant&& value);
     void requireRow() const;
 
@@ -121,7 +133,7 @@ private:
     std::vector<KeyColumn> m_keys;
 
     // The scan: rowid, then the key columns, in index order.
-    std::unique_ptr<SQLite::Statement> m_scan;
+    RawStatement m_scan;
     bool m_scanLive = false; // m_scan stands on the current row
     bool m_bof = true;
     bool m_eof = true;
@@ -130,7 +142,7 @@ private:
     std::vector<dao::Variant> m_savedKeys; // the current row's keys while the scan is suspended
 
     // The current row's other fields, read on demand by row identity.
-    std::unique_ptr<SQLite::Statement> m_rowQuery;
+    RawStatement m_rowQuery;
     std::vector<dao::Variant> m_row;
     bool m_rowLoaded = false;
 

@@ -4,8 +4,8 @@
 void UserListModel::setNames(Builder&& names) {
     beginResetModel();
     m_names = std::move(names);
-    m_names.m_bytes.shrink_to_fit();
-    m_names.m_ends.shrink_to_fit();
+    m_names.m_bytes.squeeze();
+    m_names.m_ends.squeeze();
     endResetModel();
 }
 
@@ -16,10 +16,8 @@ int UserListModel::rowCount(const QModelIndex& parent) const {
 QString UserListModel::name(int row) const {
     if (row < 0 || row >= rowCount())
         return {};
-    const auto at = static_cast<std::size_t>(row);
-    const std::uint64_t begin = at == 0 ? 0 : m_names.m_ends[at - 1];
-    const std::uint64_t end = m_names.m_ends[at];
-    return QString::fromUtf8(m_names.m_bytes.data() + begin, static_cast<qsizetype>(end - begin));
+    const qsizetype begin = row == 0 ? 0 : m_names.m_ends[row - 1];
+    return QString::fromUtf8(m_names.m_bytes.constData() + begin, m_names.m_ends[row] - begin);
 }
 
 QVariant UserListModel::data(const QModelIndex& index, int role) const {

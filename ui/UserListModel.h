@@ -2,14 +2,13 @@
 #pragma once
 
 #include <QAbstractListModel>
+#include <QByteArray>
+#include <QList>
 
-#include <cstdint>
-#include <string>
 #include <string_view>
-#include <vector>
 
 // The user names of the list window, packed: every name's UTF-8 bytes in one buffer and one
-// offset per name, about 15 bytes an account where a list of separate strings costs over 100.
+// offset per name, about 20 bytes an account where a list of separate strings costs over 100.
 // A name becomes a QString only while the view paints or asks for it.
 class UserListModel : public QAbstractListModel {
     Q_OBJECT
@@ -18,15 +17,23 @@ public:
     // Collects names before they are shown; the view sees them all at once through setNames().
     class Builder {
     public:
+        // Room for millions of names is set aside at once. It is address space only: memory is
+        // taken as names arrive, and the buffers are never copied, nor their memory touched
+        // afresh, as they grow. setNames() hands the unused rest back.
+        Builder() {
+            m_bytes.reserve(64 << 20);
+            m_ends.reserve(4 << 20);
+        }
+
         void append(std::string_view utf8Name) {
-            m_bytes.append(utf8Name);
-            m_ends.push_back(static_cast<std::uint64_t>(m_bytes.size()));
+            m_bytes.append(utf8Name.data(), static_cast<qsizetype>(utf8Name.size()));
+            m_ends.append(m_bytes.size());
         }
 
     private:
         friend class UserListModel;
-        std::string m_bytes;
-        std::vector<std::uint64_t> m_ends;
+        QByteArray m_bytes;
+        QList<qsizetype> m_ends;
     };
 
     using QAbstractListModel::QAbstractListModel;

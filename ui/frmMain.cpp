@@ -10,8 +10,8 @@
 
 #include <QGuiApplication>
 #include <QHeaderView>
-#include <QTableView>
 #include <QScreen>
+#include <QTableView>
 
 #include <filesystem>
 
@@ -71,13 +71,12 @@ frmMain::LoadResult frmMain::Form_Load() {
         if (!rsServers->BOF()) {
             rsServers->MoveFirst();
             auto user = rsServers->Fields("User");
+            std::string name;
             while (!rsServers->Eof()) {
                 // A row without a user name has nothing to list and could not be opened by name.
-                const dao::Variant value = user.Value();
-                if (const std::string* text = value.text())
-                    names.append(*text);
-                else if (!value.isNull())
-                    names.append(value.toText());
+                name.clear();
+                if (user.AppendText(name))
+                    names.append(name);
                 rsServers->MoveNext();
             }
         }

@@ -287,6 +287,20 @@ TEST_F(RecordsetTest, WrongTypesAndBlobsReadBackAsStored) {
     EXPECT_EQ(servers->Fields("User").Value().toText(), "hi");
     EXPECT_EQ(servers->Fields("Official").Value(), dao::Variant("maybe"));
     EXPECT_EQ(servers->Fields("Date").Value(), dao::Variant(300));
+
+    // Streaming reads of text give the same as Value(), whether from the index or the row.
+    servers->Close(); // our open read would hold the other program's write back
+    other.exec("INSERT INTO Servers (User, Password) VALUES (NULL, 'pw'), ('émile', 'pw'), (42, 'pw')");
+    servers = open();
+    std::vector<std::string> users;
+    for (servers->MoveFirst(); !servers->Eof(); servers->MoveNext()) {
+        std::string user = "<";
+        const bool present = servers->Fields("User").AppendText(user);
+        std::string date;
+        EXPECT_EQ(servers->Fields("Date").AppendText(date), !servers->Fields("Date").Value().isNull());
+        users.push_back(present ? user : "<null>");
+    }
+    EXPECT_EQ(users, (std::vector<std::string>{"<null>", "<42", "<émile", "<hi"}));
 }
 
 } // namespace
