@@ -3,6 +3,7 @@
 
 #include "store/DBEngine.h"
 #include "store/Error.h"
+#include "store/ServersFields.h"
 #include "store/TableDef.h"
 
 #include <filesystem>
@@ -52,24 +53,8 @@ void SetRegistryFolderForTesting(const std::string& folder) {
 
 dao::TableDef ServersTableDef(dao::Database& database) {
     dao::TableDef servers = database.CreateTableDef("Servers");
-    struct Column {
-        const char* name;
-        dao::FieldType type;
-        int size;
-        bool allowZeroLength;
-    };
-    static const Column columns[] = {
-        {"User", dao::FieldType::Text, 15, false},      {"Password", dao::FieldType::Text, 15, false},
-        {"Name", dao::FieldType::Text, 50, true},       {"Description", dao::FieldType::Text, 250, true},
-        {"UpdateURL", dao::FieldType::Text, 250, true}, {"Official", dao::FieldType::Boolean, 0, false},
-        {"Date", dao::FieldType::Byte, 0, true},        {"Time", dao::FieldType::Byte, 0, true},
-    };
-    for (const Column& column : columns) {
-        dao::Field field = servers.CreateField(column.name, column.type, column.size);
-        if (column.allowZeroLength)
-            field.SetAllowZeroLength(true);
+    for (const dao::Field& field : ServersFields())
         servers.AppendField(field);
-    }
     // Not unique: two accounts may share a user name. SQLite's default BINARY collation orders
     // user names by their UTF-8 bytes, which is code point order and case-sensitive ("B" before
     // "a"); rows with the same name follow in the order they were stored.

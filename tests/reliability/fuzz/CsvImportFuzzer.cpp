@@ -7,6 +7,7 @@
 #include "registry/CsvReader.h"
 #include "registry/CsvWriter.h"
 #include "store/Field.h"
+#include "store/ServersFields.h"
 #include "store/Variant.h"
 
 #include <cstdint>
@@ -19,32 +20,6 @@ namespace {
 
 using Fields = std::vector<std::optional<std::string>>;
 
-// The eight fields of "Servers" with the rules the program gives them.
-const std::vector<dao::Field>& serverFields() {
-    static const std::vector<dao::Field> fields = [] {
-        struct Column {
-            const char* name;
-            dao::FieldType type;
-            int size;
-            bool allowZeroLength;
-        };
-        static const Column columns[] = {
-            {"User", dao::FieldType::Text, 15, false},      {"Password", dao::FieldType::Text, 15, false},
-            {"Name", dao::FieldType::Text, 50, true},       {"Description", dao::FieldType::Text, 250, true},
-            {"UpdateURL", dao::FieldType::Text, 250, true}, {"Official", dao::FieldType::Boolean, 0, false},
-            {"Date", dao::FieldType::Byte, 0, true},        {"Time", dao::FieldType::Byte, 0, true},
-        };
-        std::vector<dao::Field> made;
-        for (const Column& column : columns) {
-            dao::Field field(column.name, column.type, column.size);
-            field.SetAllowZeroLength(column.allowZeroLength);
-            made.push_back(field);
-        }
-        return made;
-    }();
-    return fields;
-}
-
 [[noreturn]] void broken(const char* what) {
     std::fprintf(stderr, "broken: %s\n", what);
     std::abort();
@@ -55,7 +30,7 @@ void parseRecord(const registry::CsvRecord& record) {
     if (record.line == 0 || record.fields.empty())
         broken("a record without a line or fields");
     for (std::size_t i = 0; i < record.fields.size(); ++i) {
-        const dao::Field& field = serverFields()[i % serverFields().size()];
+        const dao::Field& field = mdlDatabase::ServersFields()[i % mdlDatabase::ServersFields().size()];
         dao::Variant value;
         const std::string reason = registry::AccountFormat::parse(field, record.fields[i], value);
         if (!reason.empty())
