@@ -84,6 +84,14 @@ int CommandLine::failure(const QString& message) {
     return FileFailure;
 }
 
+// The store's errors carry their number; any other failure speaks for itself.
+int CommandLine::failure(const std::exception& error, const std::string& more) {
+    if (const auto* storeError = dynamic_cast<const dao::Error*>(&error))
+        return failure(QString::fromStdString(storeError->description() + " (error " +
+                                              std::to_string(storeError->number()) + ")" + more));
+    return failure(QString::fromStdString(error.what() + more));
+}
+
 int CommandLine::run(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -164,7 +172,7 @@ int CommandLine::init(const QStringList& arguments) {
     try {
         Registry::create(local(files[0]));
     } catch (const std::exception& error) {
-        return failure(QString::fromStdString(error.what()));
+        return failure(error);
     }
     return Success;
 }
@@ -208,8 +216,7 @@ int CommandLine::importCsv(const QStringList& arguments) {
                 << csvName << ".\n";
         return DataRefused;
     } catch (const dao::Error& error) {
-        return failure(QString::fromStdString(error.description() + " (error " + std::to_string(error.number()) +
-                                              ") Nothing was imported."));
+        return failure(error, " Nothing was imported.");
     } catch (const std::exception& error) {
         return failure(QString::fromStdString(csvName + ": " + error.what() + " Nothing was imported."));
     }
@@ -227,10 +234,8 @@ int CommandLine::exportCsv(const QStringList& arguments) {
         return status;
     try {
         Registry::exportCsv(local(files[0]), m_output);
-    } catch (const dao::Error& error) {
-        return failure(QString::fromStdString(error.description() + " (error " + std::to_string(error.number()) + ")"));
     } catch (const std::exception& error) {
-        return failure(QString::fromStdString(error.what()));
+        return failure(error);
     }
     return Success;
 }
@@ -247,10 +252,8 @@ int CommandLine::list(const QStringList& arguments) {
         return status;
     try {
         Registry::listUsers(local(files[0]), m_output);
-    } catch (const dao::Error& error) {
-        return failure(QString::fromStdString(error.description() + " (error " + std::to_string(error.number()) + ")"));
     } catch (const std::exception& error) {
-        return failure(QString::fromStdString(error.what()));
+        return failure(error);
     }
     return Success;
 }
@@ -286,10 +289,8 @@ int CommandLine::demo(const QStringList& arguments) {
     try {
         Progress progress(m_error, m_progress, "Making accounts", accounts);
         Registry::createDemo(local(files[0]), accounts, seed, progress);
-    } catch (const dao::Error& error) {
-        return failure(QString::fromStdString(error.description() + " (error " + std::to_string(error.number()) + ")"));
     } catch (const std::exception& error) {
-        return failure(QString::fromStdString(error.what()));
+        return failure(error);
     }
     return Success;
 }

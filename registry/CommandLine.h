@@ -3,8 +3,10 @@
 
 #include <QStringList>
 
+#include <exception>
 #include <istream>
 #include <ostream>
+#include <string>
 
 namespace registry {
 
@@ -34,6 +36,7 @@ private:
 
     int usageError(const QString& command, const QString& message);
     int failure(const QString& message);
+    int failure(const std::exception& error, const std::string& more = {});
 
     std::istream& m_input;
     std::ostream& m_output;

@@ -82,16 +82,14 @@ void bindValue(sqlite3_stmt* statement, int index, const Variant& value) {
     }
 }
 
-// Text is copied unless the caller keeps the value alive until the statement is reset.
-void bindVariant(SQLite::Statement& statement, int index, const Variant& value, bool copy = true) {
+// Text is not copied: the edit buffer holds it until the write has run.
+void bindVariant(SQLite::Statement& statement, int index, const Variant& value) {
     if (value.isNull())
         statement.bind(index);
     else if (value.isInteger())
         statement.bind(index, static_cast<int64_t>(value.toInteger()));
     else if (value.isReal())
         statement.bind(index, value.toReal());
-    else if (value.isText() && copy)
-        statement.bind(index, *value.text());
     else if (value.isText())
         statement.bindNoCopy(index, *value.text());
     else {
@@ -338,12 +336,11 @@ void Recordset::Seek(const Variant& key) {
     if (m_scanLive) {
         try {
             // Compare under the index's collation, exactly as the index ordered the rows.
-            SQLite::Statement equal(database().connection(),
-                                    "SELECT ?1 = ?2 COLLATE " + quoteIdentifier(first.collation));
-            bindVariant(equal, 1, columnValue(m_scan.get(), 1));
-            bindVariant(equal, 2, key);
-            equal.executeStep();
-            m_noMatch = equal.getColumn(0).getInt() != 1;
+            const RawStatement equal = prepare(database().connection().getHandle(),
+                                               "SELECT ?1 = ?2 COLLATE " + quoteIdentifier(first.collation));
+            bindValue(equal.get(), 1, columnValue(m_scan.get(), 1));
+            bindValue(equal.get(), 2, key);
+            m_noMatch = !stepRow(equal.get()) || sqlite3_column_int(equal.get(), 0) != 1;
         } catch (const std::exception& failure) {
             database().fail(failure);
         }
@@ -530,7 +527,7 @@ void Recordset::writeBuffer() {
     write.reset();
     write.clearBindings();
     for (std::size_t i = 0; i < assigned.size(); ++i)
-        bindVariant(write, static_cast<int>(i + 1), *m_buffer[assigned[i]], false);
+        bindVariant(write, static_cast<int>(i + 1), *m_buffer[assigned[i]]);
     if (m_editMode == EditMode::Edit)
         write.bind(static_cast<int>(assigned.size() + 1), static_cast<int64_t>(m_rowid));
 
