@@ -10,6 +10,7 @@
 #include "tests/reliability/SqliteShell.h"
 #include "tests/support/OtherProgram.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/WindowTest.h"
 #include "ui/LimitedLineEdit.h"
 #include "ui/LimitedTextEdit.h"
 #include "ui/MessageBox.h"
@@ -52,21 +53,16 @@ Saved savedValues(int save) {
             QStringLiteral("Saved %1\nsecond line").arg(save), save % 2 == 1};
 }
 
-class ConcurrencyTest : public ::testing::TestWithParam<const char*> {
+class ConcurrencyTest : public WindowTest<::testing::TestWithParam<const char*>> {
 protected:
     void SetUp() override {
-        mdlDatabase::SetRegistryFolderForTesting(folder.path());
-        MessageBox::clearShownForTesting();
+        WindowTest::SetUp();
         registry = makeRegistry(folder.path());
         reader = std::make_unique<OtherProgram>(registry);
         for (int k = 0; k < ourAccounts; ++k)
             reader->exec(
                 "INSERT INTO Servers (User, Password, Name, Description, UpdateURL, Official, Date) VALUES ('" +
                 ourUser(k).toStdString() + "', 'start', '', '', '0', 0, 0)");
-    }
-    void TearDown() override {
-        dao::DBEngine::instance().SetBusyTimeout(5000ms);
-        mdlDatabase::SetRegistryFolderForTesting("");
     }
 
     // The four fields the editor writes, then UpdateURL and Date, of the account `user`.
@@ -85,8 +81,6 @@ protected:
                               user.toStdString() + "'") == 1;
     }
 
-    TempFolder folder;
-    std::string registry;
     std::unique_ptr<OtherProgram> reader;
 };
 

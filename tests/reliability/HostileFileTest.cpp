@@ -8,6 +8,7 @@
 #include "tests/reliability/Operator.h"
 #include "tests/support/OtherProgram.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/WindowTest.h"
 #include "ui/LimitedLineEdit.h"
 #include "ui/LimitedTextEdit.h"
 #include "ui/MessageBox.h"
@@ -61,18 +62,7 @@ void corruptPage(const std::string& path, long long page) {
     writeBytes(path, bytes);
 }
 
-class HostileFileTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        mdlDatabase::SetRegistryFolderForTesting(folder.path());
-        MessageBox::clearShownForTesting();
-        registry = folder.file("zarn.dat");
-    }
-    void TearDown() override { mdlDatabase::SetRegistryFolderForTesting(""); }
-
-    TempFolder folder;
-    std::string registry;
-};
+class HostileFileTest : public WindowTest<> {};
 
 // Every message is a numbered store error.
 void expectNumberedErrors(const QStringList& messages, const std::string& context) {

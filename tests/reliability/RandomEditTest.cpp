@@ -15,6 +15,7 @@
 #include "tests/reliability/Scale.h"
 #include "tests/support/OtherProgram.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/WindowTest.h"
 #include "ui/LimitedLineEdit.h"
 #include "ui/LimitedTextEdit.h"
 #include "ui/MessageBox.h"
@@ -96,11 +97,10 @@ private:
 // What an operator does to one box.
 enum class Action { Leave, Paste, Type };
 
-class RandomEditTest : public ::testing::Test {
+class RandomEditTest : public WindowTest<> {
 protected:
     void SetUp() override {
-        mdlDatabase::SetRegistryFolderForTesting(folder.path());
-        MessageBox::clearShownForTesting();
+        WindowTest::SetUp();
         registry = makeRegistry(folder.path());
         other = std::make_unique<OtherProgram>(registry);
         // Stored at and near each limit, with line breaks of every kind in the descriptions.
@@ -118,7 +118,6 @@ protected:
             insert.exec();
         }
     }
-    void TearDown() override { mdlDatabase::SetRegistryFolderForTesting(""); }
 
     // Every field of the account, as SQL quotes them.
     std::string row(int k) {
@@ -150,8 +149,6 @@ protected:
         }
     }
 
-    TempFolder folder;
-    std::string registry;
     std::unique_ptr<OtherProgram> other;
 };
 

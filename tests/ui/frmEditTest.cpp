@@ -4,6 +4,7 @@
 #include "store/mdlDatabase.h"
 #include "tests/support/OtherProgram.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/WindowTest.h"
 #include "ui/LimitedLineEdit.h"
 #include "ui/LimitedTextEdit.h"
 #include "ui/MessageBox.h"
@@ -15,8 +16,8 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QLabel>
-#include <QTableView>
 #include <QPushButton>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -26,17 +27,12 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class EditorTest : public ::testing::Test {
+class EditorTest : public WindowTest<> {
 protected:
     void SetUp() override {
-        mdlDatabase::SetRegistryFolderForTesting(folder.path());
-        MessageBox::clearShownForTesting();
+        WindowTest::SetUp();
         registry = makeRegistry(folder.path());
         other = std::make_unique<OtherProgram>(registry);
-    }
-    void TearDown() override {
-        dao::DBEngine::instance().SetBusyTimeout(5000ms);
-        mdlDatabase::SetRegistryFolderForTesting("");
     }
 
     // Loads the list window and double-clicks its entry `row`, as an operator would.
@@ -103,8 +99,6 @@ protected:
         return sql;
     }
 
-    TempFolder folder;
-    std::string registry;
     std::unique_ptr<OtherProgram> other;
     std::unique_ptr<frmMain> list;
 };

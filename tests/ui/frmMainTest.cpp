@@ -3,6 +3,7 @@
 #include "store/mdlDatabase.h"
 #include "tests/support/OtherProgram.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/WindowTest.h"
 #include "ui/MessageBox.h"
 #include "ui/Startup.h"
 #include "ui/UserListModel.h"
@@ -35,24 +36,14 @@ protected:
     }
 };
 
-class ListWindowTest : public ::testing::Test {
+class ListWindowTest : public WindowTest<> {
 protected:
-    void SetUp() override {
-        mdlDatabase::SetRegistryFolderForTesting(folder.path());
-        MessageBox::clearShownForTesting();
-        registry = folder.file("zarn.dat");
-    }
-    void TearDown() override { mdlDatabase::SetRegistryFolderForTesting(""); }
-
     QStringList listed(frmMain& window) {
         QStringList names;
         for (int row = 0; row < window.users()->rowCount(); ++row)
             names << window.lstUser()->model()->index(row, 0).data().toString();
         return names;
     }
-
-    TempFolder folder;
-    std::string registry;
 };
 
 TEST_F(ListWindowTest, MissingRegistryEndsWithStatusOneAndShowsNoWindow) {
