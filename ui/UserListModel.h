@@ -43,6 +43,9 @@ public:
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QString name(int row) const;
+    // The name's UTF-8 bytes exactly as stored; valid until the next setNames(). Empty for a row
+    // out of range.
+    std::string_view utf8Name(int row) const;
 
 private:
     Builder m_names;
