@@ -63,10 +63,14 @@ Error folderNotWritable(const std::string& path) {
 }
 
 Error sharedMemoryUnusable(const std::string& path, const std::string& detail) {
-    return Error(ErrorNumber::CompanionFileUnusable,
-                 "The shared-memory file " + inQuotes(path + "-shm") + " beside " + inQuotes(path) +
-                     " cannot be made or written by this user (" + detail + "); it belongs to " +
-                     ownerOf(path + "-shm") + ". Use the registry as that user, or allow this user to write it.");
+    const std::string shm = path + "-shm";
+    const std::string who =
+        exists(shm)
+            ? "it belongs to " + ownerOf(shm) + ". Use the registry as that user, or allow this user to write it."
+            : "it cannot be made in the folder " + inQuotes(folderOf(path)) + ". Allow writing in that folder.";
+    return Error(ErrorNumber::CompanionFileUnusable, "The shared-memory file " + inQuotes(shm) + " beside " +
+                                                         inQuotes(path) + " cannot be used by this user (" + detail +
+                                                         "); " + who);
 }
 
 // SQLite could not open a file it needs beside the registry, or the registry itself. Which one
