@@ -150,9 +150,10 @@ void ValidateServersTable(dao::Database& database) {
         if (!statistics.executeStep())
             return;
         statistics.reset();
-        SQLite::Statement stat(connection, "SELECT stat FROM sqlite_stat1 WHERE tbl = ?1 COLLATE NOCASE AND "
-                                           "idx = 'User' COLLATE NOCASE AND typeof(stat) = 'text'");
-        stat.bind(1, name);
+        // SQLite finds the index of a statistics row by its name alone, whatever table the row
+        // names, and reads the statistics as text whatever they are stored as.
+        SQLite::Statement stat(connection,
+                               "SELECT CAST(stat AS TEXT) FROM sqlite_stat1 WHERE idx = 'User' COLLATE NOCASE");
         while (stat.executeStep())
             if (declaresUnordered(stat.getColumn(0).getString()))
                 throw dao::Error(dao::ErrorNumber::MisleadingStatistics,

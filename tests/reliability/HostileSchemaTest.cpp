@@ -90,6 +90,14 @@ TEST_F(HostileSchemaTest, UnusableTablesAreRefusedByNameAndUsableOnesSaveExactly
         {"statistics declaring the index \"User\" unordered",
          table(plainColumns) + " ANALYZE; UPDATE sqlite_stat1 SET stat = '2 1 unordered' WHERE idx = 'User';",
          "Error 29: The statistics in \"@\" (table sqlite_stat1) declare the index \"User\" unordered"},
+        {"the same statistics stored as a blob, which SQLite reads as text",
+         table(plainColumns) +
+             " ANALYZE; UPDATE sqlite_stat1 SET stat = CAST('2 1 unordered' AS BLOB) WHERE idx = 'User';",
+         "Error 29: "},
+        {"the same statistics filed under another table",
+         table(plainColumns) + " CREATE TABLE Other (x); ANALYZE; UPDATE sqlite_stat1 SET tbl = 'Other', stat = "
+                               "'2 1 unordered' WHERE idx = 'User';",
+         "Error 29: "},
         {"a description larger than the store reads",
          table(plainColumns) + " UPDATE Servers SET Description = printf('%.*c', 2000000, 'd') WHERE User = 'alice';",
          "Error 32: \"@\" holds a value larger than Vantrel reads"},
@@ -192,7 +200,7 @@ TEST_F(HostileSchemaTest, PlantedStatisticsKeepTheListAndTheLookupFast) {
                                          std::chrono::duration<double, std::milli>(saved - loaded).count());
     };
     std::pair<double, double> best[2] = {{1e9, 1e9}, {1e9, 1e9}};
-    for (int round = 0; round < 3; ++round) {
+    for (int round = 0; round < 5; ++round) {
         for (int variant = 0; variant < 2; ++variant) {
             const auto [list, edit] = timed(variant == 0 ? folder.path() : plantedFolder.path());
             best[variant].first = std::min(best[variant].first, list);
@@ -201,8 +209,8 @@ TEST_F(HostileSchemaTest, PlantedStatisticsKeepTheListAndTheLookupFast) {
     }
     EXPECT_TRUE(MessageBox::shownForTesting().isEmpty()) << MessageBox::shownForTesting().join("\n").toStdString();
     // A few milliseconds more are the machine's noise, not a plan that sorts.
-    EXPECT_LE(best[1].first, 2 * best[0].first + 5);
-    EXPECT_LE(best[1].second, 2 * best[0].second + 5);
+    EXPECT_LE(best[1].first, 2 * best[0].first + 10);
+    EXPECT_LE(best[1].second, 2 * best[0].second + 10);
     std::printf("[reliability] planted statistics at %d accounts: list %.1f ms (%.1f ms without), open and save "
                 "%.2f ms (%.2f ms without)\n",
                 accounts, best[1].first, best[0].first, best[1].second, best[0].second);
