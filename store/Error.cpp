@@ -111,7 +111,11 @@ Error translate(const SQLite::Exception& failure, const std::string& path, int s
         return Error(ErrorNumber::JournalNotRolledBack,
                      file + " holds a journal left by a save that was cut off, " + inQuotes(path + "-journal") +
                          ", which must be rolled back before the registry can be read; an open that may only read "
-                         "cannot do that. Open the registry once with write access (Vantrel does), then try again.");
+                         "cannot do that. " +
+                         (exists(path) && !writable(path)
+                              ? "This user may only read the file: open the registry once as a user who may write "
+                                "it, then try again."
+                              : "Open the registry once with write access (Vantrel does), then try again."));
     case SQLITE_READONLY_RECOVERY:
         return Error(ErrorNumber::JournalNotRolledBack,
                      "The write-ahead log " + inQuotes(path + "-wal") +

@@ -138,18 +138,23 @@ TEST(ErrorTest, CausesBesideTheFileAreNamed) {
     struct Case {
         const char* what;
         bool hotJournal;
+        mode_t fileMode;
         mode_t folderMode;
         mode_t journalMode;
         bool readOnly;
         const char* expected; // words of the message, after the folder's path
     };
     const Case cases[] = {
-        {"a folder where no journal can be made", false, 0555, 0, false,
+        {"a folder where no journal can be made", false, 0666, 0555, 0, false,
          "Error 30: No journal can be made beside \"@/zarn.dat\": the folder \"@\" may not be written"},
-        {"a journal left by a crash that this user may not write", true, 0777, 0444, false,
+        {"a journal left by a crash that this user may not write", true, 0666, 0777, 0444, false,
          "Error 31: The journal \"@/zarn.dat-journal\", left by a save that was cut off, belongs to the user"},
-        {"a journal left by a crash, opened only to read", true, 0777, 0666, true,
+        {"a journal left by a crash, opened only to read", true, 0666, 0777, 0666, true,
          "Error 31: \"@/zarn.dat\" holds a journal left by a save that was cut off"},
+        {"a journal left by a crash beside a file this user may only read", true, 0444, 0555, 0666, false,
+         "Error 31: \"@/zarn.dat\" holds a journal left by a save that was cut off, \"@/zarn.dat-journal\", which "
+         "must be rolled back before the registry can be read; an open that may only read cannot do that. This "
+         "user may only read the file"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -162,12 +167,12 @@ TEST(ErrorTest, CausesBesideTheFileAreNamed) {
             path = makeRegistry(folder.path());
             OtherProgram(path).addAccount("alice");
         }
-        ASSERT_EQ(chmod(path.c_str(), 0666), 0);
+        ASSERT_EQ(chmod(path.c_str(), c.fileMode), 0);
         ASSERT_EQ(chmod(folder.path().c_str(), c.folderMode), 0);
         const std::string before = readBytes(path);
 
         std::string expected = c.expected;
-        for (std::size_t at = expected.find('@'); at != std::string::npos; at = expected.find('@'))
+        for (std::size_t at = expected.find('@'); at != std::string::npos; at = expected.find('@', at))
             expected.replace(at, 1, folder.path());
         const std::string seen = asOrdinaryUser([&] { return openAndSave(path, c.readOnly); });
         EXPECT_EQ(seen.substr(0, expected.size()), expected) << seen;
