@@ -20,10 +20,12 @@ std::string inQuotes(const std::string& text) {
 
 namespace {
 
-// SQLite's message, and the system's words for errno when SQLite saw one.
-std::string detailOf(const SQLite::Exception& failure, int systemError) {
+// SQLite's message, and the system's words for errno when SQLite saw one. SQLite keeps the
+// errno of its last failed input, output or open, so it belongs only to such a failure.
+std::string detailOf(const SQLite::Exception& failure, int code, int systemError) {
     std::string detail = failure.what();
-    if (systemError != 0)
+    const int primary = code & 0xFF;
+    if (systemError != 0 && (primary == SQLITE_IOERR || primary == SQLITE_CANTOPEN))
         detail += " (" + std::string(std::strerror(systemError)) + ")";
     return detail;
 }
@@ -102,8 +104,8 @@ Error cannotOpen(const std::string& path, const std::string& detail) {
 
 Error translate(const SQLite::Exception& failure, const std::string& path, int systemError) {
     const std::string file = inQuotes(path);
-    const std::string detail = detailOf(failure, systemError);
     const int code = failure.getExtendedErrorCode() >= 0 ? failure.getExtendedErrorCode() : failure.getErrorCode();
+    const std::string detail = detailOf(failure, code, systemError);
     switch (code) {
     case SQLITE_READONLY_DIRECTORY:
         return folderNotWritable(path);

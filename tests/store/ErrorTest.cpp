@@ -80,8 +80,12 @@ TEST(ErrorTest, EverySqliteFailureMapsToItsNumber) {
             EXPECT_EQ(error.description().find("is damaged"), std::string::npos) << error.description();
         }
     }
+    // The system's error number belongs to a failed read, write or open, never to a refused value.
     const dao::Error read = dao::translate(SQLite::Exception("disk I/O error", SQLITE_IOERR_READ), path, EIO);
     EXPECT_NE(read.description().find("Input/output error"), std::string::npos) << read.description();
+    const dao::Error refused =
+        dao::translate(SQLite::Exception("CHECK constraint failed", SQLITE_CONSTRAINT), path, EIO);
+    EXPECT_EQ(refused.description().find("Input/output error"), std::string::npos) << refused.description();
 }
 
 // Runs `work` as an ordinary user and returns what it returned. Root may write any file whatever
