@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -75,6 +76,21 @@ Error sharedMemoryUnusable(const std::string& path, const std::string& detail) {
                                                          "); " + who);
 }
 
+// The write-ahead log or the shared-memory file beside the registry, when this user may not
+// write it: SQLite then reads the registry but refuses every write, or cannot open it.
+std::optional<Error> walFileAtFault(const std::string& path, const std::string& detail) {
+    const std::string wal = path + "-wal";
+    if (exists(wal) && !writable(wal))
+        return Error(ErrorNumber::CompanionFileUnusable,
+                     "The write-ahead log " + inQuotes(wal) + " beside " + inQuotes(path) + " belongs to " +
+                         ownerOf(wal) +
+                         " and may not be written by this user. Use the registry as that user, or "
+                         "allow this user to write the log; do not delete it.");
+    if (exists(path + "-shm") && !writable(path + "-shm"))
+        return sharedMemoryUnusable(path, detail);
+    return std::nullopt;
+}
+
 // SQLite could not open a file it needs beside the registry, or the registry itself. Which one
 // is told by what lies beside it.
 Error cannotOpen(const std::string& path, const std::string& detail) {
@@ -86,15 +102,8 @@ Error cannotOpen(const std::string& path, const std::string& detail) {
                          inQuotes(path) +
                          " cannot be read safely. Open the registry once as that user, or allow "
                          "this user to write the journal; do not delete it.");
-    const std::string wal = path + "-wal";
-    if (exists(wal) && !writable(wal))
-        return Error(ErrorNumber::CompanionFileUnusable,
-                     "The write-ahead log " + inQuotes(wal) + " beside " + inQuotes(path) + " belongs to " +
-                         ownerOf(wal) +
-                         " and may not be written by this user. Use the registry as that user, or "
-                         "allow this user to write the log; do not delete it.");
-    if (exists(path + "-shm") && !writable(path + "-shm"))
-        return sharedMemoryUnusable(path, detail);
+    if (auto walFile = walFileAtFault(path, detail))
+        return *walFile;
     if (exists(path) && writable(path) && !writable(folderOf(path)))
         return folderNotWritable(path);
     return Error(ErrorNumber::CannotOpen, inQuotes(path) + " cannot be opened: " + detail + ".");
@@ -164,6 +173,10 @@ Error translate(const SQLite::Exception& failure, const std::string& path, int s
     case SQLITE_CORRUPT:
         return Error(ErrorNumber::DamagedFile, file + " is damaged: " + detail + ".");
     case SQLITE_READONLY:
+        // A file this user may write is read-only to SQLite when its -wal or -shm file is not.
+        if (exists(path) && writable(path))
+            if (auto walFile = walFileAtFault(path, detail))
+                return *walFile;
         return Error(ErrorNumber::ReadOnlyFile, file + " cannot be changed: it may only be read.");
     case SQLITE_FULL:
         return Error(ErrorNumber::DiskError, "The disk holding " + file +

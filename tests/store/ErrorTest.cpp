@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <functional>
+#include <optional>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -142,34 +143,47 @@ TEST(ErrorTest, CausesBesideTheFileAreNamed) {
     struct Case {
         const char* what;
         bool hotJournal;
+        bool wal; // the registry in WAL mode, held open by another program
         mode_t fileMode;
         mode_t folderMode;
-        mode_t journalMode;
+        mode_t journalMode; // of the journal, or of the -wal and -shm files
         bool readOnly;
         const char* expected; // words of the message, after the folder's path
     };
     const Case cases[] = {
-        {"a folder where no journal can be made", false, 0666, 0555, 0, false,
+        {"a folder where no journal can be made", false, false, 0666, 0555, 0, false,
          "Error 30: No journal can be made beside \"@/zarn.dat\": the folder \"@\" may not be written"},
-        {"a journal left by a crash that this user may not write", true, 0666, 0777, 0444, false,
+        {"a journal left by a crash that this user may not write", true, false, 0666, 0777, 0444, false,
          "Error 31: The journal \"@/zarn.dat-journal\", left by a save that was cut off, belongs to the user"},
-        {"a journal left by a crash, opened only to read", true, 0666, 0777, 0666, true,
+        {"a journal left by a crash, opened only to read", true, false, 0666, 0777, 0666, true,
          "Error 31: \"@/zarn.dat\" holds a journal left by a save that was cut off"},
-        {"a journal left by a crash beside a file this user may only read", true, 0444, 0555, 0666, false,
+        {"a journal left by a crash beside a file this user may only read", true, false, 0444, 0555, 0666, false,
          "Error 31: \"@/zarn.dat\" holds a journal left by a save that was cut off, \"@/zarn.dat-journal\", which "
          "must be rolled back before the registry can be read; an open that may only read cannot do that. This "
          "user may only read the file"},
+        {"a write-ahead log that this user may not write", false, true, 0666, 0777, 0444, false,
+         "Error 30: The write-ahead log \"@/zarn.dat-wal\" beside \"@/zarn.dat\" belongs to the user"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         TempFolder folder;
         std::string path;
+        std::optional<OtherProgram> holder;
         if (c.hotJournal) {
             path = copyWithHotJournal(folder.path(), 300);
             ASSERT_EQ(chmod((path + "-journal").c_str(), c.journalMode), 0);
         } else {
             path = makeRegistry(folder.path());
-            OtherProgram(path).addAccount("alice");
+            holder.emplace(path);
+            holder->addAccount("alice");
+            if (c.wal) {
+                holder->exec("PRAGMA journal_mode = WAL");
+                holder->addAccount("bob");
+                ASSERT_EQ(chmod((path + "-wal").c_str(), c.journalMode), 0);
+                ASSERT_EQ(chmod((path + "-shm").c_str(), c.journalMode), 0);
+            } else {
+                holder.reset();
+            }
         }
         ASSERT_EQ(chmod(path.c_str(), c.fileMode), 0);
         ASSERT_EQ(chmod(folder.path().c_str(), c.folderMode), 0);
