@@ -148,7 +148,7 @@ TEST(ErrorTest, CausesBesideTheFileAreNamed) {
         mode_t folderMode;
         mode_t journalMode; // of the journal, or of the -wal and -shm files
         bool readOnly;
-        const char* expected; // words of the message, after the folder's path
+        const char* expected; // how the message starts; @ stands for the folder
     };
     const Case cases[] = {
         {"a folder where no journal can be made", false, false, 0666, 0555, 0, false,
