@@ -8,11 +8,13 @@
 
 #include <SQLiteCpp/Database.h>
 #include <SQLiteCpp/Statement.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <sstream>
+#include <vector>
 
 namespace mdlDatabase {
 
@@ -67,6 +69,14 @@ bool keepsText(const std::string& declaredType, bool strict) {
     return strict && type == "ANY";
 }
 
+// Asked only for a field of type ANY: SQLite lists its tables' kinds only after compiling every
+// view in the file.
+bool isStrict(SQLite::Database& connection, const std::string& table) {
+    SQLite::Statement kind(connection, "SELECT strict FROM pragma_table_list(?1) WHERE schema = 'main'");
+    kind.bind(1, table);
+    return kind.executeStep() && kind.getColumn(0).getInt() != 0;
+}
+
 bool hidesRowIdentity(const std::string& field) {
     const std::string name = upper(field);
     return name == "ROWID" || name == "OID" || name == "_ROWID_";
@@ -89,10 +99,10 @@ void ValidateServersTable(dao::Database& database) {
     const std::string file = dao::inQuotes(database.Name());
     try {
         SQLite::Database& connection = database.connection();
-        // Looked up in SQLite's schema table first: a virtual table is then known as one without
-        // connecting it to its module.
-        SQLite::Statement object(connection, "SELECT name, type, sql FROM sqlite_schema WHERE type IN ('table', "
-                                             "'view') AND name = 'Servers' COLLATE NOCASE");
+        // Everything is learnt from SQLite's schema table and the table's own columns: nothing of
+        // another view or virtual table in the file is compiled or connected on the way.
+        SQLite::Statement object(connection, "SELECT name, type, rootpage FROM sqlite_schema WHERE type IN "
+                                             "('table', 'view') AND name = 'Servers' COLLATE NOCASE");
         if (!object.executeStep())
             throw dao::Error(dao::ErrorNumber::TableNotFound, file + " has no table \"Servers\".");
         const std::string name = object.getColumn(0).getString();
@@ -102,48 +112,49 @@ void ValidateServersTable(dao::Database& database) {
             "row identity.";
         if (object.getColumn(1).getString() == "view")
             throw dao::Error(dao::ErrorNumber::UnsupportedTable, table + " is a view, not a table" + onlyOrdinary);
-        const std::string sql = upper(object.getColumn(2).getString());
-        if (sql.rfind("CREATE VIRTUAL TABLE", 0) == 0)
+        // A virtual table has no pages of its own in the file.
+        if (object.getColumn(2).getInt64() == 0)
             throw dao::Error(dao::ErrorNumber::UnsupportedTable, table + " is a virtual table" + onlyOrdinary);
         object.reset();
 
-        SQLite::Statement kind(connection, "SELECT type, wr, strict FROM pragma_table_list(?1) WHERE schema = 'main'");
-        kind.bind(1, name);
-        bool strict = false;
-        if (kind.executeStep()) {
-            if (kind.getColumn(0).getString() != "table")
-                throw dao::Error(dao::ErrorNumber::UnsupportedTable,
-                                 table + " is a " + kind.getColumn(0).getString() + " table" + onlyOrdinary);
-            if (kind.getColumn(1).getInt() != 0)
-                throw dao::Error(dao::ErrorNumber::UnsupportedTable,
-                                 table + " is a table WITHOUT ROWID, whose rows have no row identity" + onlyOrdinary);
-            strict = kind.getColumn(2).getInt() != 0;
-        }
-        kind.reset();
-
+        struct TextField {
+            std::string name;
+            std::string type;
+        };
+        std::vector<TextField> textFields;
         SQLite::Statement fields(connection, "SELECT name, type FROM pragma_table_xinfo(?1)");
         fields.bind(1, name);
         while (fields.executeStep()) {
             const std::string field = fields.getColumn(0).getString();
-            const std::string type = fields.getColumn(1).getString();
             if (hidesRowIdentity(field))
                 throw dao::Error(dao::ErrorNumber::HiddenRowIdentity,
                                  table + " has a field named " + dao::inQuotes(field) +
                                      ", which hides the row identity by which Vantrel finds the account it saves. "
                                      "Rename the field with another program.");
             const auto& known = ServersFields();
-            const bool textField = std::any_of(known.begin(), known.end(), [&](const dao::Field& f) {
-                return f.Type() == dao::FieldType::Text && upper(f.Name()) == upper(field);
-            });
-            if (textField && !keepsText(type, strict))
-                throw dao::Error(dao::ErrorNumber::TextConverted,
-                                 "The text field " + dao::inQuotes(field) + " of " + dao::inQuotes(name) + " in " +
-                                     file + " is declared " + dao::inQuotes(type) +
-                                     ", which stores typed text such as \"0070\" as a number. Vantrel reads and "
-                                     "saves it only in a field declared as text (TEXT, VARCHAR, CHAR, CLOB) or "
-                                     "without a type.");
+            if (std::any_of(known.begin(), known.end(), [&](const dao::Field& f) {
+                    return f.Type() == dao::FieldType::Text && upper(f.Name()) == upper(field);
+                }))
+                textFields.push_back({field, fields.getColumn(1).getString()});
         }
         fields.reset();
+
+        // No field is named rowid now, so SQLite answers for the row identity itself, which a
+        // table WITHOUT ROWID lacks.
+        if (sqlite3_table_column_metadata(connection.getHandle(), "main", name.c_str(), "rowid", nullptr, nullptr,
+                                          nullptr, nullptr, nullptr) != SQLITE_OK)
+            throw dao::Error(dao::ErrorNumber::UnsupportedTable,
+                             table + " is a table WITHOUT ROWID, whose rows have no row identity" + onlyOrdinary);
+
+        for (const TextField& field : textFields) {
+            if (keepsText(field.type, upper(field.type) == "ANY" && isStrict(connection, name)))
+                continue;
+            throw dao::Error(dao::ErrorNumber::TextConverted,
+                             "The text field " + dao::inQuotes(field.name) + " of " + dao::inQuotes(name) + " in " +
+                                 file + " is declared " + dao::inQuotes(field.type) +
+                                 ", which stores typed text such as \"0070\" as a number. Vantrel reads and saves "
+                                 "it only in a field declared as text (TEXT, VARCHAR, CHAR, CLOB) or without a type.");
+        }
 
         SQLite::Statement statistics(connection,
                                      "SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = 'sqlite_stat1'");
