@@ -32,6 +32,20 @@ std::unique_ptr<dao::Database> openDatabase(const std::string& path, bool readOn
     return dao::DBEngine::instance().Workspaces(0)->OpenDatabase(path, 0, readOnly);
 }
 
+// For the commands that only read. A journal left by a save that was cut off must be rolled back
+// before the file can be read, which an open that may only read cannot do: then the file is
+// opened as the program opens it, and SQLite rolls the journal back on the first read, as any
+// program using the file would. Where that is not allowed either, the error says so.
+std::unique_ptr<dao::Database> openForReading(const std::string& path) {
+    try {
+        return openDatabase(path, true);
+    } catch (const dao::Error& error) {
+        if (error.code() != dao::ErrorNumber::JournalNotRolledBack)
+            throw;
+    }
+    return openDatabase(path);
+}
+
 // Makes `path` as a new, empty file; O_EXCL makes "it must not exist yet" hold even against
 // another program making the same file at the same moment, and refuses a dangling link too.
 void createEmptyFile(const std::string& path) {
@@ -113,6 +127,7 @@ void Registry::create(const std::string& path) {
 
 ImportResult Registry::importCsv(const std::string& path, std::istream& csv, Progress& progress) {
     auto database = openDatabase(path);
+    mdlDatabase::ValidateServersTable(*database);
     dao::TableDef servers = database->TableDefs(tableName);
     // The program's own definition carries every rule of every field, so records are checked
     // here, all of them, and each refusal is reported with its reasons.
@@ -198,7 +213,8 @@ ImportResult Registry::importCsv(const std::string& path, std::istream& csv, Pro
 }
 
 std::size_t Registry::exportCsv(const std::string& path, std::ostream& output) {
-    auto database = openDatabase(path, true);
+    auto database = openForReading(path);
+    mdlDatabase::ValidateServersTable(*database);
     const dao::TableDef definition = mdlDatabase::ServersTableDef(*database);
     auto recordset = database->TableDefs(tableName).OpenRecordset();
     recordset->Index("User");
@@ -225,7 +241,8 @@ std::size_t Registry::exportCsv(const std::string& path, std::ostream& output) {
 }
 
 void Registry::listUsers(const std::string& path, std::ostream& output) {
-    auto database = openDatabase(path, true);
+    auto database = openForReading(path);
+    mdlDatabase::ValidateServersTable(*database);
     auto recordset = database->TableDefs(tableName).OpenRecordset();
     recordset->Index("User");
     const auto user = recordset->Fields("User");

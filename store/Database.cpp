@@ -8,10 +8,34 @@
 
 #include <SQLiteCpp/Database.h>
 #include <SQLiteCpp/Statement.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 
 namespace dao {
+
+namespace {
+
+// A registry may come from anywhere: SQLite's own advice for files that may be hostile. The
+// file's schema may not call functions or virtual tables with side effects, nor may anything
+// write to SQLite's own tables; every page's cells are checked as they are read; no value,
+// statement or expression may grow beyond what a registry ever needs; and the file is read, not
+// mapped into memory, so that a file cut short by another program fails as an error.
+void guardAgainstHostileFile(SQLite::Database& database) {
+    sqlite3* connection = database.getHandle();
+    sqlite3_db_config(connection, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+    sqlite3_db_config(connection, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+    sqlite3_limit(connection, SQLITE_LIMIT_LENGTH, 1000000);
+    sqlite3_limit(connection, SQLITE_LIMIT_SQL_LENGTH, 100000);
+    sqlite3_limit(connection, SQLITE_LIMIT_EXPR_DEPTH, 100);
+    sqlite3_limit(connection, SQLITE_LIMIT_COMPOUND_SELECT, 10);
+    sqlite3_limit(connection, SQLITE_LIMIT_LIKE_PATTERN_LENGTH, 100);
+    sqlite3_limit(connection, SQLITE_LIMIT_TRIGGER_DEPTH, 10);
+    sqlite3_limit(connection, SQLITE_LIMIT_ATTACHED, 0);
+    database.exec("PRAGMA cell_size_check = ON; PRAGMA mmap_size = 0");
+}
+
+} // namespace
 
 Database::Database(Workspace* workspace, std::string path, bool readOnly)
     : m_workspace(workspace), m_path(std::move(path)) {
@@ -20,13 +44,18 @@ Database::Database(Workspace* workspace, std::string path, bool readOnly)
         const int flags = (readOnly ? SQLite::OPEN_READONLY : SQLite::OPEN_READWRITE) | SQLite::OPEN_NOMUTEX;
         m_connection = std::make_unique<SQLite::Database>(m_path, flags,
                                                           static_cast<int>(DBEngine::instance().BusyTimeout().count()));
+        guardAgainstHostileFile(*m_connection);
         // SQLite reads nothing until the first statement; read the schema now, so that a file
         // that is not a database (or is locked past the busy timeout) fails the open itself.
         SQLite::Statement probe(*m_connection, "SELECT count(*) FROM sqlite_schema");
         probe.executeStep();
     } catch (const std::exception& failure) {
-        m_connection.reset();
-        fail(failure);
+        try {
+            fail(failure); // while the connection still knows the system's error number
+        } catch (...) {
+            m_connection.reset();
+            throw;
+        }
     }
 }
 
@@ -44,7 +73,7 @@ void Database::fail(const std::exception& failure) const {
     if (const auto* error = dynamic_cast<const Error*>(&failure))
         throw *error;
     if (const auto* sqliteFailure = dynamic_cast<const SQLite::Exception*>(&failure))
-        throw translate(*sqliteFailure, m_path);
+        throw translate(*sqliteFailure, m_path, m_connection ? sqlite3_system_errno(m_connection->getHandle()) : 0);
     throw Error(ErrorNumber::EngineFailure,
                 "The database engine failed on " + inQuotes(m_path) + ": " + failure.what() + ".");
 }

@@ -4,6 +4,13 @@
 #include <SQLiteCpp/Exception.h>
 #include <sqlite3.h>
 
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace dao {
 
 Error::Error(ErrorNumber number, const std::string& description) : std::runtime_error(description), m_number(number) {}
@@ -12,12 +19,153 @@ std::string inQuotes(const std::string& text) {
     return "\"" + text + "\"";
 }
 
-Error translate(const SQLite::Exception& failure, const std::string& path) {
+namespace {
+
+// SQLite's message, and the system's words for errno when SQLite saw one. SQLite keeps the
+// errno of its last failed input, output or open, so it belongs only to such a failure.
+std::string detailOf(const SQLite::Exception& failure, int code, int systemError) {
+    std::string detail = failure.what();
+    const int primary = code & 0xFF;
+    if (systemError != 0 && (primary == SQLITE_IOERR || primary == SQLITE_CANTOPEN))
+        detail += " (" + std::string(std::strerror(systemError)) + ")";
+    return detail;
+}
+
+bool exists(const std::string& path) {
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0;
+}
+
+// Root passes this test for every file, as it passes SQLite's own opens.
+bool writable(const std::string& path) {
+    return ::access(path.c_str(), R_OK | W_OK) == 0;
+}
+
+std::string folderOf(const std::string& path) {
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    return folder.empty() ? "." : folder;
+}
+
+std::string ownerOf(const std::string& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0)
+        return "another user";
+    char buffer[1024];
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(status.st_uid, &entry, buffer, sizeof buffer, &found) == 0 && found)
+        return "the user " + inQuotes(found->pw_name);
+    return "the user " + std::to_string(status.st_uid);
+}
+
+Error folderNotWritable(const std::string& path) {
+    return Error(ErrorNumber::CompanionFileUnusable,
+                 "No journal can be made beside " + inQuotes(path) + ": the folder " + inQuotes(folderOf(path)) +
+                     " may not be written by this user, although the file itself may. Allow writing in that "
+                     "folder, or move the registry to a folder that may be written.");
+}
+
+Error sharedMemoryUnusable(const std::string& path, const std::string& detail) {
+    const std::string shm = path + "-shm";
+    const std::string who =
+        exists(shm)
+            ? "it belongs to " + ownerOf(shm) + ". Use the registry as that user, or allow this user to write it."
+            : "it cannot be made in the folder " + inQuotes(folderOf(path)) + ". Allow writing in that folder.";
+    return Error(ErrorNumber::CompanionFileUnusable, "The shared-memory file " + inQuotes(shm) + " beside " +
+                                                         inQuotes(path) + " cannot be used by this user (" + detail +
+                                                         "); " + who);
+}
+
+// The write-ahead log or the shared-memory file beside the registry, when this user may not
+// write it: SQLite then reads the registry but refuses every write, or cannot open it.
+std::optional<Error> walFileAtFault(const std::string& path, const std::string& detail) {
+    const std::string wal = path + "-wal";
+    if (exists(wal) && !writable(wal))
+        return Error(ErrorNumber::CompanionFileUnusable,
+                     "The write-ahead log " + inQuotes(wal) + " beside " + inQuotes(path) + " belongs to " +
+                         ownerOf(wal) +
+                         " and may not be written by this user. Use the registry as that user, or "
+                         "allow this user to write the log; do not delete it.");
+    if (exists(path + "-shm") && !writable(path + "-shm"))
+        return sharedMemoryUnusable(path, detail);
+    return std::nullopt;
+}
+
+// SQLite could not open a file it needs beside the registry, or the registry itself. Which one
+// is told by what lies beside it.
+Error cannotOpen(const std::string& path, const std::string& detail) {
+    const std::string journal = path + "-journal";
+    if (exists(journal) && !writable(journal))
+        return Error(ErrorNumber::JournalNotRolledBack,
+                     "The journal " + inQuotes(journal) + ", left by a save that was cut off, belongs to " +
+                         ownerOf(journal) + " and may not be written by this user, so it cannot be rolled back and " +
+                         inQuotes(path) +
+                         " cannot be read safely. Open the registry once as that user, or allow "
+                         "this user to write the journal; do not delete it.");
+    if (auto walFile = walFileAtFault(path, detail))
+        return *walFile;
+    if (exists(path) && writable(path) && !writable(folderOf(path)))
+        return folderNotWritable(path);
+    return Error(ErrorNumber::CannotOpen, inQuotes(path) + " cannot be opened: " + detail + ".");
+}
+
+} // namespace
+
+Error translate(const SQLite::Exception& failure, const std::string& path, int systemError) {
     const std::string file = inQuotes(path);
-    const std::string detail = failure.what();
-    switch (failure.getErrorCode()) {
+    const int code = failure.getExtendedErrorCode() >= 0 ? failure.getExtendedErrorCode() : failure.getErrorCode();
+    const std::string detail = detailOf(failure, code, systemError);
+    switch (code) {
+    case SQLITE_READONLY_DIRECTORY:
+        return folderNotWritable(path);
+    case SQLITE_READONLY_ROLLBACK:
+        return Error(ErrorNumber::JournalNotRolledBack,
+                     file + " holds a journal left by a save that was cut off, " + inQuotes(path + "-journal") +
+                         ", which must be rolled back before the registry can be read; an open that may only read "
+                         "cannot do that. " +
+                         (exists(path) && !writable(path)
+                              ? "This user may only read the file: open the registry once as a user who may write "
+                                "it, then try again."
+                              : "Open the registry once with write access (Vantrel does), then try again."));
+    case SQLITE_READONLY_RECOVERY:
+        return Error(ErrorNumber::JournalNotRolledBack,
+                     "The write-ahead log " + inQuotes(path + "-wal") +
+                         ", left by a program that was cut off, must "
+                         "be recovered before " +
+                         file +
+                         " can be read; an open that may only read cannot do that. "
+                         "Open the registry once with write access (Vantrel does), then try again.");
+    case SQLITE_READONLY_CANTLOCK:
+    case SQLITE_READONLY_CANTINIT:
+    case SQLITE_IOERR_SHMOPEN:
+        return sharedMemoryUnusable(path, detail);
+    case SQLITE_IOERR_SHMSIZE:
+    case SQLITE_IOERR_SHMLOCK:
+    case SQLITE_IOERR_SHMMAP:
+        return Error(ErrorNumber::DiskError,
+                     "Using the shared-memory file " + inQuotes(path + "-shm") + " failed: " + detail + ".");
+    case SQLITE_IOERR_READ:
+    case SQLITE_IOERR_SHORT_READ:
+        return Error(ErrorNumber::DiskError, "Reading " + file + " failed: " + detail +
+                                                 ". The disk or its file system reported the error; the file was "
+                                                 "not found damaged. Check the disk, then try again.");
+    case SQLITE_IOERR_WRITE:
+    case SQLITE_IOERR_FSYNC:
+    case SQLITE_IOERR_DIR_FSYNC:
+    case SQLITE_IOERR_TRUNCATE:
+        return Error(ErrorNumber::DiskError, "Writing " + file + " failed: " + detail +
+                                                 ". The disk or its file system reported the error; what was being "
+                                                 "saved was not saved.");
+    case SQLITE_IOERR_DELETE:
+        return Error(ErrorNumber::DiskError, "The journal " + inQuotes(path + "-journal") +
+                                                 " could not be removed after a save: " + detail + ".");
+    default:
+        break;
+    }
+    switch (code & 0xFF) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
+    case SQLITE_PROTOCOL:
         return Error(ErrorNumber::FileInUse,
                      file + " is in use by another program. Try again when that program has finished with it.");
     case SQLITE_NOTADB:
@@ -25,16 +173,26 @@ Error translate(const SQLite::Exception& failure, const std::string& path) {
     case SQLITE_CORRUPT:
         return Error(ErrorNumber::DamagedFile, file + " is damaged: " + detail + ".");
     case SQLITE_READONLY:
+        // A file this user may write is read-only to SQLite when its -wal or -shm file is not.
+        if (exists(path) && writable(path))
+            if (auto walFile = walFileAtFault(path, detail))
+                return *walFile;
         return Error(ErrorNumber::ReadOnlyFile, file + " cannot be changed: it may only be read.");
-    case SQLITE_IOERR:
     case SQLITE_FULL:
+        return Error(ErrorNumber::DiskError, "The disk holding " + file +
+                                                 " is full: what was being saved was not saved. Free some space, "
+                                                 "then try again.");
+    case SQLITE_IOERR:
         return Error(ErrorNumber::DiskError, "Reading or writing " + file + " failed: " + detail + ".");
     case SQLITE_CANTOPEN:
+        return cannotOpen(path, detail);
     case SQLITE_PERM:
     case SQLITE_AUTH:
         return Error(ErrorNumber::CannotOpen, file + " cannot be opened: " + detail + ".");
     case SQLITE_CONSTRAINT:
         return Error(ErrorNumber::ValueRefused, "A value was refused by the rules of " + file + ": " + detail + ".");
+    case SQLITE_TOOBIG:
+        return Error(ErrorNumber::ValueTooLarge, file + " holds a value larger than Vantrel reads: " + detail + ".");
     default:
         return Error(ErrorNumber::EngineFailure, "The database engine failed on " + file + ": " + detail + ".");
     }

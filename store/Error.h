@@ -35,6 +35,14 @@ enum class ErrorNumber : int {
     InvalidArgument = 20,   // an option the engine does not offer
     AccountNotFound = 21,   // no row carries the user name looked for
     EngineFailure = 22,     // any other failure of SQLite; its own message follows
+    // 23 AccountChanged, 24 UnexpectedChange, 25 WorkLimitExceeded
+    UnsupportedTable = 26,      // "Servers" is a view, a virtual table or a table without row identities
+    HiddenRowIdentity = 27,     // a field of "Servers" is named rowid, oid or _rowid_ and hides the row identity
+    TextConverted = 28,         // a text field of "Servers" would store typed text as a number
+    MisleadingStatistics = 29,  // statistics in the file declare the index "User" unordered
+    CompanionFileUnusable = 30, // the folder, the journal, the -wal or the -shm beside the file cannot be used
+    JournalNotRolledBack = 31,  // a journal left by a crash that this open cannot roll back
+    ValueTooLarge = 32,         // a value in the file is larger than the store reads
 };
 
 // The one error type of the store. number() is positive and stable; description() speaks to an
@@ -51,8 +59,11 @@ private:
     ErrorNumber m_number;
 };
 
-// Turns a failure reported by SQLite while working on `path` into the store's error.
-Error translate(const SQLite::Exception& failure, const std::string& path);
+// Turns a failure reported by SQLite while working on `path` into the store's error, by its
+// extended result code (the primary code when the failure carries none) and `systemError`, the
+// errno SQLite saw (0 when unknown). Where the code alone does not tell whether the file, its
+// journal, its -wal or -shm file or its folder is at fault, the files beside `path` are looked at.
+Error translate(const SQLite::Exception& failure, const std::string& path, int systemError = 0);
 
 // Quotes a path or name for a message: "like this".
 std::string inQuotes(const std::string& text);

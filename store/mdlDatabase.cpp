@@ -6,7 +6,15 @@
 #include "store/ServersFields.h"
 #include "store/TableDef.h"
 
+#include <SQLiteCpp/Database.h>
+#include <SQLiteCpp/Statement.h>
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
+#include <sstream>
+#include <vector>
 
 namespace mdlDatabase {
 
@@ -37,10 +45,138 @@ std::string programFolder() {
 }
 
 void openServersTable() {
+    ValidateServersTable(*dbRegistry);
     rsServers = dbRegistry->TableDefs("Servers").OpenRecordset(dao::RecordsetType::Table);
 }
 
+std::string upper(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return text;
+}
+
+// SQLite gives a column the affinity its declared type names, by the first of these rules that
+// matches: INT makes INTEGER; CHAR, CLOB or TEXT make TEXT; BLOB or no type at all keep values as
+// they are given; REAL, FLOA or DOUB make REAL; anything else makes NUMERIC. Only TEXT and the
+// values kept as given store typed text unchanged. A STRICT table's ANY keeps values as given.
+bool keepsText(const std::string& declaredType, bool strict) {
+    const std::string type = upper(declaredType);
+    const auto has = [&](const char* part) { return type.find(part) != std::string::npos; };
+    if (has("INT"))
+        return false;
+    if (has("CHAR") || has("CLOB") || has("TEXT") || has("BLOB") || type.empty())
+        return true;
+    return strict && type == "ANY";
+}
+
+// Asked only for a field of type ANY: SQLite lists its tables' kinds only after compiling every
+// view in the file.
+bool isStrict(SQLite::Database& connection, const std::string& table) {
+    SQLite::Statement kind(connection, "SELECT strict FROM pragma_table_list(?1) WHERE schema = 'main'");
+    kind.bind(1, table);
+    return kind.executeStep() && kind.getColumn(0).getInt() != 0;
+}
+
+bool hidesRowIdentity(const std::string& field) {
+    const std::string name = upper(field);
+    return name == "ROWID" || name == "OID" || name == "_ROWID_";
+}
+
+// SQLite's own keyword in sqlite_stat1: an index marked so is never used to order rows nor to
+// look up a range, so the list sorts every account and the lookup by name reads them all.
+bool declaresUnordered(const std::string& stat) {
+    std::istringstream words(stat);
+    std::string word;
+    while (words >> word)
+        if (word.rfind("unordered", 0) == 0)
+            return true;
+    return false;
+}
+
 } // namespace
+
+void ValidateServersTable(dao::Database& database) {
+    const std::string file = dao::inQuotes(database.Name());
+    try {
+        SQLite::Database& connection = database.connection();
+        // Everything is learnt from SQLite's schema table and the table's own columns: nothing of
+        // another view or virtual table in the file is compiled or connected on the way.
+        SQLite::Statement object(connection, "SELECT name, type, rootpage FROM sqlite_schema WHERE type IN "
+                                             "('table', 'view') AND name = 'Servers' COLLATE NOCASE");
+        if (!object.executeStep())
+            throw dao::Error(dao::ErrorNumber::TableNotFound, file + " has no table \"Servers\".");
+        const std::string name = object.getColumn(0).getString();
+        const std::string table = "The table " + dao::inQuotes(name) + " in " + file;
+        const std::string onlyOrdinary =
+            ": Vantrel reads and saves accounts only in an ordinary table, whose rows it finds again by their "
+            "row identity.";
+        if (object.getColumn(1).getString() == "view")
+            throw dao::Error(dao::ErrorNumber::UnsupportedTable, table + " is a view, not a table" + onlyOrdinary);
+        // A virtual table has no pages of its own in the file.
+        if (object.getColumn(2).getInt64() == 0)
+            throw dao::Error(dao::ErrorNumber::UnsupportedTable, table + " is a virtual table" + onlyOrdinary);
+        object.reset();
+
+        struct TextField {
+            std::string name;
+            std::string type;
+        };
+        std::vector<TextField> textFields;
+        SQLite::Statement fields(connection, "SELECT name, type FROM pragma_table_xinfo(?1)");
+        fields.bind(1, name);
+        while (fields.executeStep()) {
+            const std::string field = fields.getColumn(0).getString();
+            if (hidesRowIdentity(field))
+                throw dao::Error(dao::ErrorNumber::HiddenRowIdentity,
+                                 table + " has a field named " + dao::inQuotes(field) +
+                                     ", which hides the row identity by which Vantrel finds the account it saves. "
+                                     "Rename the field with another program.");
+            const auto& known = ServersFields();
+            if (std::any_of(known.begin(), known.end(), [&](const dao::Field& f) {
+                    return f.Type() == dao::FieldType::Text && upper(f.Name()) == upper(field);
+                }))
+                textFields.push_back({field, fields.getColumn(1).getString()});
+        }
+        fields.reset();
+
+        // No field is named rowid now, so SQLite answers for the row identity itself, which a
+        // table WITHOUT ROWID lacks.
+        if (sqlite3_table_column_metadata(connection.getHandle(), "main", name.c_str(), "rowid", nullptr, nullptr,
+                                          nullptr, nullptr, nullptr) != SQLITE_OK)
+            throw dao::Error(dao::ErrorNumber::UnsupportedTable,
+                             table + " is a table WITHOUT ROWID, whose rows have no row identity" + onlyOrdinary);
+
+        for (const TextField& field : textFields) {
+            if (keepsText(field.type, upper(field.type) == "ANY" && isStrict(connection, name)))
+                continue;
+            throw dao::Error(dao::ErrorNumber::TextConverted,
+                             "The text field " + dao::inQuotes(field.name) + " of " + dao::inQuotes(name) + " in " +
+                                 file + " is declared " + dao::inQuotes(field.type) +
+                                 ", which stores typed text such as \"0070\" as a number. Vantrel reads and saves "
+                                 "it only in a field declared as text (TEXT, VARCHAR, CHAR, CLOB) or without a type.");
+        }
+
+        SQLite::Statement statistics(connection,
+                                     "SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = 'sqlite_stat1'");
+        if (!statistics.executeStep())
+            return;
+        statistics.reset();
+        // SQLite finds the index of a statistics row by its name alone, whatever table the row
+        // names, and reads the statistics as text whatever they are stored as.
+        SQLite::Statement stat(connection,
+                               "SELECT CAST(stat AS TEXT) FROM sqlite_stat1 WHERE idx = 'User' COLLATE NOCASE");
+        while (stat.executeStep())
+            if (declaresUnordered(stat.getColumn(0).getString()))
+                throw dao::Error(dao::ErrorNumber::MisleadingStatistics,
+                                 "The statistics in " + file +
+                                     " (table sqlite_stat1) declare the index \"User\" unordered, so every list "
+                                     "and every lookup by user name would sort all accounts. Vantrel changes "
+                                     "nothing unasked: remove that row of sqlite_stat1, or run ANALYZE, with another "
+                                     "program.");
+    } catch (const std::exception& failure) {
+        database.fail(failure);
+    }
+}
 
 std::string RegistryPath() {
     // Joined without looking at how the folder's name ends: the root gives "//zarn.dat".

@@ -34,6 +34,17 @@ void ReleaseDB() noexcept;
 // Makes the table "Servers" with its eight fields and the index "User". Called by OpenDB.
 void CreateServersTable();
 
+// Refuses a table "Servers" that the store cannot work on as the registry's account table:
+// UnsupportedTable for a view, a virtual table or a table WITHOUT ROWID (rows are found again by
+// their row identity); HiddenRowIdentity for a field named rowid, oid or _rowid_ (any case);
+// TextConverted for a User, Password, Name, Description or UpdateURL field whose type would store
+// text such as "0070" as a number; MisleadingStatistics when the file's statistics declare the
+// index "User" unordered, which would make every list and lookup sort the whole table. Other
+// sizes, other rules and extra fields are accepted, and a missing field is left to the reader
+// that needs it. Throws TableNotFound when there is no table "Servers", and the file's own
+// failures. Only reads: takes no write lock and changes nothing.
+void ValidateServersTable(dao::Database& database);
+
 // The same table definition for the registry's other tools.
 dao::TableDef ServersTableDef(dao::Database& database);
 

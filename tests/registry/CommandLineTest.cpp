@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <sys/wait.h>
@@ -82,6 +84,53 @@ TEST_F(ProgramTest, ExitStatusesAndMessagesNameFileAndLine) {
     EXPECT_EQ(run("demo new.dat --accounts -3").status, 1);
     EXPECT_EQ(run("export reg.dat --bogus").status, 1);
     EXPECT_FALSE(std::ifstream(folder.file("new.dat")).good()) << "a refused command line makes no file";
+}
+
+// The store's refusals reach the operator of every command with their number, and the file
+// stays as it was.
+TEST_F(ProgramTest, StoreErrorsKeepTheirNumberInEveryCommand) {
+    struct Case {
+        const char* what;
+        const char* sql; // run on an empty file
+        const char* number;
+    };
+    const Case cases[] = {
+        {"no table", "CREATE TABLE Other (x)", "(error 9)"},
+        {"a view", "CREATE VIEW Servers AS SELECT 'alice' AS User", "(error 26)"},
+        {"a hidden row identity", "CREATE TABLE Servers (User TEXT, OID TEXT); CREATE INDEX User ON Servers (User)",
+         "(error 27)"},
+        {"a numeric password",
+         "CREATE TABLE Servers (User TEXT, Password NUMERIC); CREATE INDEX User ON Servers (User)", "(error 28)"},
+    };
+    writeBytes(folder.file("accounts.csv"), "User,Password\nalice,0070\n");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        writeBytes(folder.file("reg.dat"), "");
+        OtherProgram(folder.file("reg.dat")).exec(c.sql);
+        const std::string before = readBytes(folder.file("reg.dat"));
+        for (const char* command : {"list reg.dat", "export reg.dat", "import reg.dat accounts.csv"}) {
+            const Run refused = run(command);
+            EXPECT_EQ(refused.status, 3) << command;
+            EXPECT_NE(refused.err.find(c.number), std::string::npos) << command << ": " << refused.err;
+            EXPECT_NE(refused.err.find("\"reg.dat\""), std::string::npos) << command << ": " << refused.err;
+        }
+        EXPECT_TRUE(readBytes(folder.file("reg.dat")) == before);
+    }
+}
+
+// A registry left with a journal by a crash in the middle of a save: the commands that only read
+// roll it back, as any program opening the file would, and show the accounts as they were saved.
+TEST_F(ProgramTest, ListAndExportGetPastAJournalLeftByACrash) {
+    TempFolder crashed;
+    const std::string path = copyWithHotJournal(crashed.path(), 300);
+    const Run list = run("list '" + path + "'");
+    EXPECT_EQ(list.status, 0) << list.err;
+    EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 300);
+    EXPECT_EQ(list.out.substr(0, 18), "user1000\nuser1001\n");
+    const Run exported = run("export '" + path + "'");
+    EXPECT_EQ(exported.status, 0) << exported.err;
+    EXPECT_EQ(exported.out.find("half-saved"), std::string::npos) << "the half-done save was rolled back";
+    EXPECT_FALSE(std::filesystem::exists(path + "-journal"));
 }
 
 TEST_F(ProgramTest, EveryCommandHasHelp) {

@@ -147,7 +147,7 @@ TEST_F(HostileFileTest, DamagedAndForeignFilesFailClearlyAndStayUnchanged) {
              writeBytes(f + "/zarn.dat", "");
              OtherProgram(f + "/zarn.dat").exec("CREATE VIEW Servers AS SELECT 'alice' AS User");
          },
-         frmMain::LoadResult::Failed, "Error 9: "},
+         frmMain::LoadResult::Failed, "Error 26: "},
         {"\"Official\" holding text",
          [](const std::string& f) {
              OtherProgram other(makeRegistry(f));

@@ -7,6 +7,8 @@
 
 #include <SQLiteCpp/Statement.h>
 
+#include <filesystem>
+
 namespace testing_support {
 
 OtherProgram::OtherProgram(const std::string& path)
@@ -47,6 +49,27 @@ std::string makeRegistry(const std::string& folder) {
     dao::TableDef servers = mdlDatabase::ServersTableDef(*database);
     database->AppendTableDef(servers);
     return path;
+}
+
+std::string copyWithHotJournal(const std::string& folder, int accounts) {
+    TempFolder source;
+    const std::string path = makeRegistry(source.path());
+    OtherProgram other(path);
+    other.exec("BEGIN");
+    for (int i = 0; i < accounts; ++i)
+        other.exec("INSERT INTO Servers (User, Password, Name, Description, Official) VALUES ('user" +
+                   std::to_string(1000 + i) + "', 'pw', 'Name', '" + std::string(200, 'd') + "', 0)");
+    other.exec("COMMIT");
+    // A cache of a few pages makes SQLite write changed pages into the file before the commit,
+    // once their old content is safe in the journal.
+    other.exec("PRAGMA cache_size = 2");
+    other.exec("BEGIN");
+    other.exec("UPDATE Servers SET Name = 'half-saved'");
+    const std::string copy = folder + "/zarn.dat";
+    std::filesystem::copy_file(path, copy);
+    std::filesystem::copy_file(path + "-journal", copy + "-journal");
+    other.exec("ROLLBACK");
+    return copy;
 }
 
 } // namespace testing_support

@@ -34,4 +34,9 @@ private:
 // makes it.
 std::string makeRegistry(const std::string& folder);
 
+// Copies the registry at `path` into `folder` as a crash in the middle of a save would leave it:
+// the file half written, with beside it the journal that rolls it back to what it held before
+// (`accounts` accounts named "user1000"...). Returns the copy's path.
+std::string copyWithHotJournal(const std::string& folder, int accounts);
+
 } // namespace testing_support

@@ -1,0 +1,202 @@
+// SPDX-License-Identifier: MIT
+#include "store/Error.h"
+#include "store/DBEngine.h"
+#include "store/Database.h"
+#include "store/Recordset.h"
+#include "store/TableDef.h"
+#include "store/Workspace.h"
+#include "tests/support/OtherProgram.h"
+#include "tests/support/TempFolder.h"
+
+#include <SQLiteCpp/Exception.h>
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <cerrno>
+#include <functional>
+#include <optional>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace testing_support;
+
+namespace {
+
+// Every failure SQLite may report to the store, by its extended code, and the number and words
+// the operator then reads.
+TEST(ErrorTest, EverySqliteFailureMapsToItsNumber) {
+    struct Case {
+        int code;
+        int number;
+        const char* words;
+    };
+    const Case cases[] = {
+        {SQLITE_BUSY, 4, "in use by another program"},
+        {SQLITE_BUSY_SNAPSHOT, 4, "in use by another program"},
+        {SQLITE_LOCKED, 4, "in use by another program"},
+        {SQLITE_PROTOCOL, 4, "in use by another program"},
+        {SQLITE_NOTADB, 3, "is not a registry database"},
+        {SQLITE_CORRUPT, 6, "is damaged"},
+        {SQLITE_CORRUPT_INDEX, 6, "is damaged"},
+        {SQLITE_READONLY, 5, "may only be read"},
+        {SQLITE_READONLY_DBMOVED, 5, "may only be read"},
+        {SQLITE_READONLY_DIRECTORY, 30, "the folder"},
+        {SQLITE_READONLY_ROLLBACK, 31, "/zarn.dat-journal\", which must be rolled back"},
+        {SQLITE_READONLY_RECOVERY, 31, "/zarn.dat-wal\""},
+        {SQLITE_READONLY_CANTLOCK, 30, "/zarn.dat-shm\""},
+        {SQLITE_READONLY_CANTINIT, 30, "/zarn.dat-shm\""},
+        {SQLITE_IOERR_SHMOPEN, 30, "/zarn.dat-shm\""},
+        {SQLITE_IOERR_SHMMAP, 7, "/zarn.dat-shm\""},
+        {SQLITE_IOERR_READ, 7, "Reading \""},
+        {SQLITE_IOERR_SHORT_READ, 7, "the file was not found damaged"},
+        {SQLITE_IOERR_WRITE, 7, "Writing \""},
+        {SQLITE_IOERR_FSYNC, 7, "was not saved"},
+        {SQLITE_IOERR_DELETE, 7, "/zarn.dat-journal\" could not be removed"},
+        {SQLITE_IOERR_LOCK, 7, "Reading or writing"},
+        {SQLITE_IOERR, 7, "Reading or writing"},
+        {SQLITE_FULL, 7, "is full"},
+        {SQLITE_CANTOPEN, 8, "cannot be opened"},
+        {SQLITE_CANTOPEN_ISDIR, 8, "cannot be opened"},
+        {SQLITE_PERM, 8, "cannot be opened"},
+        {SQLITE_AUTH, 8, "cannot be opened"},
+        {SQLITE_CONSTRAINT, 16, "refused by the rules"},
+        {SQLITE_CONSTRAINT_CHECK, 16, "refused by the rules"},
+        {SQLITE_TOOBIG, 32, "larger than Vantrel reads"},
+        {SQLITE_NOMEM, 22, "engine failed"},
+        {SQLITE_ERROR, 22, "engine failed"},
+        {SQLITE_MISUSE, 22, "engine failed"},
+        {SQLITE_SCHEMA, 22, "engine failed"},
+    };
+    // A folder that does not exist: nothing beside the file tells another cause.
+    const std::string path = "/nonexistent-vantrel-folder/zarn.dat";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(sqlite3_errstr(c.code));
+        const dao::Error error = dao::translate(SQLite::Exception("SQLite's words", c.code), path, EIO);
+        EXPECT_EQ(error.number(), c.number) << error.description();
+        EXPECT_NE(error.description().find(c.words), std::string::npos) << error.description();
+        EXPECT_NE(error.description().find(path), std::string::npos) << error.description();
+        if (c.number != 6) {
+            EXPECT_EQ(error.description().find("is damaged"), std::string::npos) << error.description();
+        }
+    }
+    // The system's error number belongs to a failed read, write or open, never to a refused value.
+    const dao::Error read = dao::translate(SQLite::Exception("disk I/O error", SQLITE_IOERR_READ), path, EIO);
+    EXPECT_NE(read.description().find("Input/output error"), std::string::npos) << read.description();
+    const dao::Error refused =
+        dao::translate(SQLite::Exception("CHECK constraint failed", SQLITE_CONSTRAINT), path, EIO);
+    EXPECT_EQ(refused.description().find("Input/output error"), std::string::npos) << refused.description();
+}
+
+// Runs `work` as an ordinary user and returns what it returned. Root may write any file whatever
+// its mode, so as root the work runs in a child process that gives up root for "nobody".
+std::string asOrdinaryUser(const std::function<std::string()>& work) {
+    if (geteuid() != 0)
+        return work();
+    const passwd* nobody = getpwnam("nobody");
+    if (!nobody)
+        return "there is no user \"nobody\"";
+    int ends[2];
+    if (pipe(ends) != 0)
+        return "no pipe";
+    const pid_t child = fork();
+    if (child == 0) {
+        close(ends[0]);
+        std::string result;
+        if (setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0)
+            result = "cannot become \"nobody\"";
+        else
+            result = work();
+        const ssize_t written = write(ends[1], result.data(), result.size());
+        _exit(written == static_cast<ssize_t>(result.size()) ? 0 : 1);
+    }
+    close(ends[1]);
+    std::string result;
+    char buffer[512];
+    ssize_t n = 0;
+    while ((n = read(ends[0], buffer, sizeof buffer)) > 0)
+        result.append(buffer, static_cast<std::size_t>(n));
+    close(ends[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return result;
+}
+
+// Opens the registry, read-only or not, and changes the first account's name: "saved", or the
+// error that stopped it as the operator reads it.
+std::string openAndSave(const std::string& path, bool readOnly) {
+    try {
+        auto database = dao::DBEngine::instance().Workspaces(0)->OpenDatabase(path, 0, readOnly);
+        auto servers = database->TableDefs("Servers").OpenRecordset();
+        servers->Edit();
+        servers->Fields("Name").SetValue(dao::Variant(std::string("saved")));
+        servers->Update();
+        return "saved";
+    } catch (const dao::Error& error) {
+        return "Error " + std::to_string(error.number()) + ": " + error.description();
+    }
+}
+
+// What lies beside the registry, made real: the message names the file at fault and what to do.
+TEST(ErrorTest, CausesBesideTheFileAreNamed) {
+    struct Case {
+        const char* what;
+        bool hotJournal;
+        bool wal; // the registry in WAL mode, held open by another program
+        mode_t fileMode;
+        mode_t folderMode;
+        mode_t journalMode; // of the journal, or of the -wal and -shm files
+        bool readOnly;
+        const char* expected; // how the message starts; @ stands for the folder
+    };
+    const Case cases[] = {
+        {"a folder where no journal can be made", false, false, 0666, 0555, 0, false,
+         "Error 30: No journal can be made beside \"@/zarn.dat\": the folder \"@\" may not be written"},
+        {"a journal left by a crash that this user may not write", true, false, 0666, 0777, 0444, false,
+         "Error 31: The journal \"@/zarn.dat-journal\", left by a save that was cut off, belongs to the user"},
+        {"a journal left by a crash, opened only to read", true, false, 0666, 0777, 0666, true,
+         "Error 31: \"@/zarn.dat\" holds a journal left by a save that was cut off"},
+        {"a journal left by a crash beside a file this user may only read", true, false, 0444, 0555, 0666, false,
+         "Error 31: \"@/zarn.dat\" holds a journal left by a save that was cut off, \"@/zarn.dat-journal\", which "
+         "must be rolled back before the registry can be read; an open that may only read cannot do that. This "
+         "user may only read the file"},
+        {"a write-ahead log that this user may not write", false, true, 0666, 0777, 0444, false,
+         "Error 30: The write-ahead log \"@/zarn.dat-wal\" beside \"@/zarn.dat\" belongs to the user"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFolder folder;
+        std::string path;
+        std::optional<OtherProgram> holder;
+        if (c.hotJournal) {
+            path = copyWithHotJournal(folder.path(), 300);
+            ASSERT_EQ(chmod((path + "-journal").c_str(), c.journalMode), 0);
+        } else {
+            path = makeRegistry(folder.path());
+            holder.emplace(path);
+            holder->addAccount("alice");
+            if (c.wal) {
+                holder->exec("PRAGMA journal_mode = WAL");
+                holder->addAccount("bob");
+                ASSERT_EQ(chmod((path + "-wal").c_str(), c.journalMode), 0);
+                ASSERT_EQ(chmod((path + "-shm").c_str(), c.journalMode), 0);
+            } else {
+                holder.reset();
+            }
+        }
+        ASSERT_EQ(chmod(path.c_str(), c.fileMode), 0);
+        ASSERT_EQ(chmod(folder.path().c_str(), c.folderMode), 0);
+        const std::string before = readBytes(path);
+
+        std::string expected = c.expected;
+        for (std::size_t at = expected.find('@'); at != std::string::npos; at = expected.find('@', at))
+            expected.replace(at, 1, folder.path());
+        const std::string seen = asOrdinaryUser([&] { return openAndSave(path, c.readOnly); });
+        EXPECT_EQ(seen.substr(0, expected.size()), expected) << seen;
+        EXPECT_TRUE(readBytes(path) == before) << "the file was changed";
+        chmod(folder.path().c_str(), 0755);
+    }
+}
+
+} // namespace
