@@ -6,6 +6,8 @@
 #include "store/ServersFields.h"
 #include "store/TableDef.h"
 
+#include <SQLiteCpp/Statement.h>
+
 #include <filesystem>
 
 namespace mdlDatabase {
@@ -60,6 +62,23 @@ dao::TableDef ServersTableDef(dao::Database& database) {
     // "a"); rows with the same name follow in the order they were stored.
     servers.AppendIndex("User", {"User"});
     return servers;
+}
+
+void ValidateServersTable(dao::Database& database) {
+    // The table, and its index "User" (without it every list reads the whole table in order).
+    dao::TableDef servers = database.TableDefs("Servers");
+    try {
+        SQLite::Statement index(database.connection(),
+                                "SELECT 1 FROM sqlite_schema WHERE type = 'index' AND name = 'User' COLLATE NOCASE "
+                                "AND tbl_name = ?1");
+        index.bind(1, servers.Name());
+        if (index.executeStep())
+            return;
+    } catch (const std::exception& failure) {
+        database.fail(failure);
+    }
+    throw dao::Error(dao::ErrorNumber::IndexNotFound,
+                     dao::inQuotes(database.Name()) + " has no index \"User\" on the table \"Servers\".");
 }
 
 void CreateServersTable() {

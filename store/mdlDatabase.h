@@ -37,6 +37,10 @@ void CreateServersTable();
 // The same table definition for the registry's other tools.
 dao::TableDef ServersTableDef(dao::Database& database);
 
+// Checks that `database` holds "Servers" as the program needs it, and throws dao::Error naming
+// the reason when it does not. Reads only.
+void ValidateServersTable(dao::Database& database);
+
 // The program's folder, the platform's separator and "zarn.dat", joined as they are.
 std::string RegistryPath();
 
