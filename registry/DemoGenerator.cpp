@@ -90,11 +90,11 @@ std::string DemoGenerator::userName(const std::string& given, const std::string&
         user = given + family.substr(0, 1);
         break;
     }
-    if (user.size() > 10)
-        user.resize(10);
-    // A number of up to five digits keeps shared names rare (well under 1% of a million accounts)
-    // while keeping them readable; ASCII only, so 15 bytes is 15 characters.
-    user += std::to_string(below(100000));
+    if (user.size() > 9)
+        user.resize(9);
+    // A number of up to six digits keeps chance repeats rare (under 0.1% of a million accounts)
+    // while keeping the names readable; ASCII only, so 15 bytes is 15 characters.
+    user += std::to_string(below(1000000));
     return user;
 }
 
