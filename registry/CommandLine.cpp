@@ -44,7 +44,8 @@ CSV format (import reads it, export writes it):
   Official:    1 or 0 (import also takes true or false)
   Date, Time:  whole numbers from 0 to 255
   export writes every account, all eight columns in this order, in "User" order; its output
-  imports into a new registry as the very same rows.
+  imports into a new registry as the very same rows (with --allow-duplicate-users when user
+  names are shared; an account without a single value is an empty record, and skipped).
 )";
 
 // QCommandLineParser names the program as it was started; help names it as people type it. Its
