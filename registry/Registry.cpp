@@ -136,8 +136,10 @@ public:
         if (allowRepeats)
             return;
         try {
-            m_lookup.emplace(database.connection(),
-                             "SELECT 1 FROM " + dao::quoteIdentifier(table) + " WHERE \"User\" = ?1 LIMIT 1");
+            const std::string from = " FROM " + dao::quoteIdentifier(table);
+            // Into an empty registry, every earlier name is one of this import's own.
+            if (SQLite::Statement any(database.connection(), "SELECT 1" + from + " LIMIT 1"); any.executeStep())
+                m_lookup.emplace(database.connection(), "SELECT 1" + from + " WHERE \"User\" = ?1 LIMIT 1");
         } catch (const std::exception& failure) {
             database.fail(failure);
         }
@@ -151,6 +153,8 @@ public:
         if (!added)
             return "the user name " + dao::inQuotes(user) + " is already on line " + std::to_string(first->second);
         // Rows this import added are all in m_firstLines, so a row found here was there before.
+        if (!m_lookup)
+            return {};
         try {
             m_lookup->bind(1, user);
             const bool found = m_lookup->executeStep();
@@ -207,9 +211,10 @@ ImportResult Registry::importCsv(const std::string& path, std::istream& csv, Pro
     bool atHeader = true;
     bool notUtf8 = false;
     struct UnusableHeader {};
-    UserNames users(*database, servers.Name(), options.allowDuplicateUsers);
 
     database->BeginTrans();
+    // After taking the write lock: no other program adds a name until the import ends.
+    UserNames users(*database, servers.Name(), options.allowDuplicateUsers);
     try {
         CsvReader reader(csv);
         reader.read([&](const CsvRecord& record) {
