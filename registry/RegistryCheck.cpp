@@ -262,6 +262,11 @@ CheckReport RegistryCheck::run(const std::string& path) {
     try {
         database = dao::DBEngine::instance().Workspaces(0)->OpenDatabase(path, 0, true);
     } catch (const dao::Error& error) {
+        // A file too damaged to open is a finding like any other damage.
+        if (error.code() == dao::ErrorNumber::DamagedFile && !hotJournal) {
+            checker.find(report.damage, error.description() + " Nothing else was checked.");
+            return report;
+        }
         // Read-only, SQLite will not roll a crash's unfinished write back, and refuses to read
         // the half-written file instead. Only a program that writes may roll it back.
         if (!hotJournal)

@@ -30,8 +30,9 @@ struct CheckReport {
 // accounts, of which the editor only ever opens the first.
 class RegistryCheck {
 public:
-    // Throws dao::Error when `path` cannot be opened as a database at all (and is not a file a
-    // crash left half-written): there is nothing to check then.
+    // Throws dao::Error when `path` cannot be opened as a database at all (it is missing, not a
+    // database, or locked), unless damage or a crash's unfinished write is the reason: those
+    // are findings.
     static CheckReport run(const std::string& path);
 };
 

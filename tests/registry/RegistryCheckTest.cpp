@@ -128,6 +128,15 @@ TEST(RegistryCheckTest, EveryKindOfProblemIsFoundAndCounted) {
          },
          &CheckReport::damage,
          {}},
+        {"damaged list of tables",
+         [&](const std::string& path) {
+             demo(path);
+             std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+             file.seekp(100); // past the file's header, into the page that lists the tables
+             file << std::string(3000, '\x5A');
+         },
+         &CheckReport::damage,
+         {"Nothing else was checked."}},
         {"crash-left journal",
          [&](const std::string& path) { demo(path), crashWhileWriting(path, "DELETE"); },
          &CheckReport::journals,
