@@ -4,11 +4,14 @@
 #include "registry/FileError.h"
 #include "registry/Progress.h"
 #include "registry/Registry.h"
+#include "registry/RegistryCheck.h"
 #include "store/Error.h"
 
 #include <QCommandLineParser>
 #include <QFile>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 
 namespace registry {
@@ -22,8 +25,9 @@ Exit status:
   0  done
   1  the command line is wrong: unknown command or option, a missing or extra argument
   2  the CSV text was refused (header, malformed CSV or refused records); nothing was imported
-  3  a file could not be made, opened, read or written: it exists already (init, demo), is not a
-     registry, is in use by another program, the disk failed...
+  3  a file could not be made, opened, read or written: it exists already (init, demo, backup), is
+     not a registry, is in use by another program, the disk failed...
+  4  check found problems in the registry; each is listed above the summary
 )";
 
 const char* const csvHelp = R"(
@@ -40,19 +44,40 @@ CSV format (import reads it, export writes it):
   Official:    1 or 0 (import also takes true or false)
   Date, Time:  whole numbers from 0 to 255
   export writes every account, all eight columns in this order, in "User" order; its output
-  imports into a new registry as the very same rows.
+  imports into a new registry as the very same rows (with --allow-duplicate-users when user
+  names are shared; an account without a single value is an empty record, and skipped).
 )";
 
-// QCommandLineParser names the program as it was started; help names it as people type it.
-QString helpOf(const QCommandLineParser& parser) {
+// QCommandLineParser names the program as it was started; help names it as people type it. Its
+// usage line leaves options out: `required` names those a command cannot do without.
+QString helpOf(const QCommandLineParser& parser, const QString& required = {}) {
     QString text = parser.helpText();
     const QString usage = QStringLiteral("Usage: ");
     if (text.startsWith(usage)) {
         const qsizetype end = text.indexOf(QLatin1Char(' '), usage.size());
         if (end > 0)
             text.replace(usage.size(), end - usage.size(), program);
+        if (!required.isEmpty()) {
+            const qsizetype lineEnd = text.indexOf(QLatin1Char('\n'));
+            if (lineEnd > 0)
+                text.insert(lineEnd, QLatin1Char(' ') + required);
+        }
     }
     return text;
+}
+
+// Refused records listed one by one; the rest are counted.
+constexpr std::size_t maxListed = 100;
+
+std::string count(std::size_t number, const std::string& thing) {
+    return std::to_string(number) + " " + thing + (number == 1 ? "" : "s");
+}
+
+// The size of a regular file, for progress by bytes read; 0 when unknown.
+std::size_t fileSize(const std::string& path) {
+    std::error_code failure;
+    const auto size = std::filesystem::file_size(path, failure);
+    return failure ? 0 : static_cast<std::size_t>(size);
 }
 
 std::string local(const QString& path) {
@@ -97,7 +122,8 @@ int CommandLine::run(const QStringList& arguments) {
     parser.setApplicationDescription(
         QStringLiteral("Makes, fills and reads Vantrel registry files: SQLite files whose table \"Servers\" "
                        "holds one row per server account."));
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("init, import, export, list or demo."),
+    parser.addPositionalArgument(QStringLiteral("command"),
+                                 QStringLiteral("init, import, export, list, demo, check or backup."),
                                  QStringLiteral("COMMAND [ARGUMENTS...]"));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
@@ -113,6 +139,8 @@ int CommandLine::run(const QStringList& arguments) {
                     "  export FILE                        write every account as CSV to standard output\n"
                     "  list FILE                          write the user names, one a line\n"
                     "  demo FILE --accounts N [--seed S]  make a new registry of N made-up accounts\n"
+                    "  check FILE                         report whatever would stop Vantrel or mislead an operator\n"
+                    "  backup FILE DEST                   copy the registry safely while other programs use it\n"
                     "Run '"
                  << program.toStdString() << " COMMAND --help' for the details of a command.\n"
                  << csvHelp << exitStatusHelp;
@@ -137,23 +165,27 @@ int CommandLine::run(const QStringList& arguments) {
         return list(commandArguments);
     if (command == QLatin1String("demo"))
         return demo(commandArguments);
+    if (command == QLatin1String("check"))
+        return check(commandArguments);
+    if (command == QLatin1String("backup"))
+        return backup(commandArguments);
     return usageError({}, QStringLiteral("unknown command '%1'.").arg(command));
 }
 
 // Parses a command's arguments. Returns -1 to go on with `files` filled, else the exit status.
 static int parseCommand(QCommandLineParser& parser, const QStringList& arguments, std::ostream& output,
                         const std::function<int(const QString&)>& usageError, int least, int most, QStringList& files,
-                        const char* extraHelp = "") {
+                        const char* extraHelp = "", const QString& required = {}) {
     const QString command = arguments.value(1);
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
     if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
-        output << helpOf(parser).toStdString() << extraHelp << exitStatusHelp;
+        output << helpOf(parser, required).toStdString() << extraHelp << exitStatusHelp;
         return CommandLine::Success;
     }
     files = parser.positionalArguments().mid(1);
     if (files.size() < least)
-        return usageError(QStringLiteral("%1 needs %2.").arg(command, least == 1 ? "a FILE" : "more arguments"));
+        return usageError(QStringLiteral("%1 needs %2.").arg(command, least == 1 ? "a FILE" : "FILE and DEST"));
     if (files.size() > most)
         return usageError(QStringLiteral("too many arguments for %1: '%2'.").arg(command, files.value(most)));
     return -1;
@@ -181,12 +213,19 @@ int CommandLine::importCsv(const QStringList& arguments) {
     QCommandLineParser parser;
     describe(parser, QStringLiteral("import"),
              QStringLiteral("Adds the accounts of a CSV file to the registry FILE, all of them in one "
-                            "transaction or none: when any record is refused, every refused record is reported "
-                            "with its line number and reason, and FILE is left unchanged."));
+                            "transaction or none: when any record is refused, the refused records are reported "
+                            "(the first 100) with their line numbers and reasons, and FILE is left unchanged. A "
+                            "record without a user name is refused, and so is a user name that FILE or an earlier "
+                            "record already has. Records whose fields are all empty, as spreadsheets write them "
+                            "below their data, are skipped and counted."));
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The registry file."));
     parser.addPositionalArgument(QStringLiteral("CSV"),
                                  QStringLiteral("The CSV file; standard input when left out or '-'."),
                                  QStringLiteral("[CSV]"));
+    parser.addOption(QCommandLineOption(QStringLiteral("allow-duplicate-users"),
+                                        QStringLiteral("Lets in a user name that the registry or an earlier record "
+                                                       "already has. Vantrel's editor only opens the first account "
+                                                       "of a name.")));
     QStringList files;
     const auto usage = [&](const QString& message) { return usageError(QStringLiteral("import"), message); };
     if (const int status = parseCommand(parser, arguments, m_output, usage, 1, 2, files, csvHelp); status >= 0)
@@ -201,19 +240,29 @@ int CommandLine::importCsv(const QStringList& arguments) {
         if (!csvFile)
             return failure(QString::fromStdString(dao::inQuotes(csvName) + " cannot be read."));
     }
+    ImportOptions options;
+    options.allowDuplicateUsers = parser.isSet(QStringLiteral("allow-duplicate-users"));
     try {
-        Progress progress(m_error, m_progress, "Importing");
-        const ImportResult result = Registry::importCsv(path, fromInput ? m_input : csvFile, progress);
+        Progress progress(m_error, m_progress, "Importing", fromInput ? 0 : fileSize(csvName), "records");
+        progress.measureByPosition();
+        const ImportResult result = Registry::importCsv(path, fromInput ? m_input : csvFile, progress, options);
+        progress.finish();
+        const std::string skipped =
+            result.emptyRecords == 0 ? std::string() : "; " + count(result.emptyRecords, "empty record") + " skipped";
         if (result.problems.empty()) {
-            if (m_progress)
-                m_error << result.accounts << " accounts imported into " << dao::inQuotes(path) << ".\n";
+            m_error << count(result.accounts, "account") << " imported into " << dao::inQuotes(path) << skipped
+                    << ".\n";
             return Success;
         }
-        for (const ImportProblem& problem : result.problems)
-            m_error << csvName << ':' << problem.line << ": " << problem.reason << '\n';
+        const std::size_t listed = std::min(result.problems.size(), maxListed);
+        for (std::size_t i = 0; i < listed; ++i)
+            m_error << csvName << ':' << result.problems[i].line << ": " << result.problems[i].reason << '\n';
+        if (result.problems.size() > listed)
+            m_error << csvName << ": and " << result.problems.size() - listed << " more\n";
+        for (const std::string& hint : result.hints)
+            m_error << csvName << ": " << hint << '\n';
         m_error << program.toStdString() << ": nothing was imported into " << dao::inQuotes(path) << ": "
-                << result.problems.size() << (result.problems.size() == 1 ? " problem" : " problems") << " in "
-                << csvName << ".\n";
+                << count(result.problems.size(), "problem") << " in " << csvName << skipped << ".\n";
         return DataRefused;
     } catch (const dao::Error& error) {
         return failure(error, " Nothing was imported.");
@@ -274,7 +323,9 @@ int CommandLine::demo(const QStringList& arguments) {
     parser.addOption(seedOption);
     QStringList files;
     const auto usage = [&](const QString& message) { return usageError(QStringLiteral("demo"), message); };
-    if (const int status = parseCommand(parser, arguments, m_output, usage, 1, 1, files); status >= 0)
+    if (const int status =
+            parseCommand(parser, arguments, m_output, usage, 1, 1, files, "", QStringLiteral("--accounts N"));
+        status >= 0)
         return status;
     if (!parser.isSet(accountsOption))
         return usage(QStringLiteral("demo needs --accounts N."));
@@ -289,9 +340,71 @@ int CommandLine::demo(const QStringList& arguments) {
     try {
         Progress progress(m_error, m_progress, "Making accounts", accounts);
         Registry::createDemo(local(files[0]), accounts, seed, progress);
+        progress.finish();
+        m_error << count(accounts, "account") << " made in " << dao::inQuotes(local(files[0])) << ".\n";
     } catch (const std::exception& error) {
         return failure(error);
     }
+    return Success;
+}
+
+int CommandLine::check(const QStringList& arguments) {
+    QCommandLineParser parser;
+    describe(parser, QStringLiteral("check"),
+             QStringLiteral("Reads the registry FILE without changing it and reports whatever would stop Vantrel "
+                            "or mislead an operator: a write a crash left unfinished, damage (SQLite's integrity "
+                            "check), the table \"Servers\" or its index \"User\" missing or not as Vantrel needs "
+                            "them, values breaking the field rules, accounts without a user name, and user names "
+                            "shared by several accounts (the editor only opens the first). Each problem is listed "
+                            "(at most 100 of a kind) on standard output, then a summary with the counts. Exit "
+                            "status 0: nothing found; 4: problems found."));
+    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The registry file."));
+    QStringList files;
+    const auto usage = [&](const QString& message) { return usageError(QStringLiteral("check"), message); };
+    if (const int status = parseCommand(parser, arguments, m_output, usage, 1, 1, files); status >= 0)
+        return status;
+    const std::string path = local(files[0]);
+    CheckReport report;
+    try {
+        report = RegistryCheck::run(path);
+    } catch (const std::exception& error) {
+        return failure(error);
+    }
+    for (const std::string& finding : report.findings)
+        m_output << path << ": " << finding << '\n';
+    m_output << dao::inQuotes(path) << ": " << count(report.accounts, "account") << " checked.\n"
+             << "  unfinished writes left by a crash:      " << report.journals << '\n'
+             << "  damage found by SQLite:                 " << report.damage << '\n'
+             << "  table and index not as Vantrel needs:   " << report.tableProblems << '\n'
+             << "  rows breaking the field rules:          " << report.rowsBreakingRules << '\n'
+             << "  accounts without a user name:           " << report.nullUsers << '\n'
+             << "  user names shared by several accounts:  " << report.sharedNames << " ("
+             << count(report.sharedNameAccounts, "account") << ")\n"
+             << (report.clean() ? "No problems found.\n" : "Problems found; see above.\n");
+    m_output.flush();
+    return report.clean() ? Success : ProblemsFound;
+}
+
+int CommandLine::backup(const QStringList& arguments) {
+    QCommandLineParser parser;
+    describe(parser, QStringLiteral("backup"),
+             QStringLiteral("Copies the registry FILE to the new file DEST as it is at one moment, through "
+                            "SQLite's online backup, while other programs may go on using FILE (their writes wait "
+                            "for the copy), then checks the copy with SQLite's integrity check. An existing DEST "
+                            "is never replaced; a copy that fails on the way is removed."));
+    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The registry file."));
+    parser.addPositionalArgument(QStringLiteral("DEST"), QStringLiteral("The new copy."));
+    QStringList files;
+    const auto usage = [&](const QString& message) { return usageError(QStringLiteral("backup"), message); };
+    if (const int status = parseCommand(parser, arguments, m_output, usage, 2, 2, files); status >= 0)
+        return status;
+    try {
+        Registry::backup(local(files[0]), local(files[1]));
+    } catch (const std::exception& error) {
+        return failure(error);
+    }
+    m_error << dao::inQuotes(local(files[0])) << " copied to " << dao::inQuotes(local(files[1]))
+            << "; the copy passed SQLite's integrity check.\n";
     return Success;
 }
 

@@ -16,9 +16,10 @@ class CommandLine {
 public:
     enum ExitStatus : int {
         Success = 0,
-        UsageError = 1,  // unknown command or option, missing or extra argument, bad number
-        DataRefused = 2, // the CSV text was refused; nothing was imported
-        FileFailure = 3, // a file could not be made, opened, read or written
+        UsageError = 1,    // unknown command or option, missing or extra argument, bad number
+        DataRefused = 2,   // the CSV text was refused; nothing was imported
+        FileFailure = 3,   // a file could not be made, opened, read or written
+        ProblemsFound = 4, // check found something that would stop Vantrel or mislead an operator
     };
 
     // progressOnError: draw progress on `error` (only when it is a terminal).
@@ -33,6 +34,8 @@ private:
     int exportCsv(const QStringList& arguments);
     int list(const QStringList& arguments);
     int demo(const QStringList& arguments);
+    int check(const QStringList& arguments);
+    int backup(const QStringList& arguments);
 
     int usageError(const QString& command, const QString& message);
     int failure(const QString& message);

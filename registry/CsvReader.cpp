@@ -94,6 +94,7 @@ void CsvReader::read(const std::function<void(const CsvRecord&)>& onRecord) {
         if (first && size >= 3 && std::memcmp(chunk, "\xEF\xBB\xBF", 3) == 0) {
             chunk += 3;
             size -= 3;
+            m_bytesRead += 3;
         }
         first = false;
         // Fed a line at a time, so the parser's callbacks always know the line they are on.
@@ -102,6 +103,7 @@ void CsvReader::read(const std::function<void(const CsvRecord&)>& onRecord) {
             const std::size_t piece = lineEnd ? static_cast<std::size_t>(lineEnd - chunk) + 1 : size;
             if (csv_parse(&parser, chunk, piece, onField, onRecordEnd, &collector) != piece)
                 refuse();
+            m_bytesRead += piece;
             deliver();
             if (lineEnd)
                 ++collector.line;

@@ -41,8 +41,13 @@ public:
     // reading fails, and whatever onRecord throws.
     void read(const std::function<void(const CsvRecord&)>& onRecord);
 
+    // The bytes of the input taken in so far, byte order mark included; while onRecord runs,
+    // up to the end of the line the record ends on.
+    std::size_t bytesRead() const { return m_bytesRead; }
+
 private:
     std::istream& m_input;
+    std::size_t m_bytesRead = 0;
 };
 
 } // namespace registry

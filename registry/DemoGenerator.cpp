@@ -90,12 +90,11 @@ std::string DemoGenerator::userName(const std::string& given, const std::string&
         user = given + family.substr(0, 1);
         break;
     }
-    if (user.size() > 11)
-        user.resize(11);
-    // A number makes most names unique while keeping them readable; ASCII only, so 15 bytes is
-    // 15 characters.
-    if (chance(90))
-        user += std::to_string(below(10000));
+    if (user.size() > 9)
+        user.resize(9);
+    // A number of up to six digits keeps chance repeats rare (under 0.1% of a million accounts)
+    // while keeping the names readable; ASCII only, so 15 bytes is 15 characters.
+    user += std::to_string(below(1000000));
     return user;
 }
 

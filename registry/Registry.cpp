@@ -11,12 +11,22 @@
 #include "store/Error.h"
 #include "store/mdlDatabase.h"
 
+#include <SQLiteCpp/Backup.h>
+#include <SQLiteCpp/Database.h>
+#include <SQLiteCpp/Statement.h>
+#include <sqlite3.h>
+
+#include <algorithm>
+
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <strings.h>
+#include <thread>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace registry {
 
@@ -110,6 +120,77 @@ bool readHeader(const CsvRecord& header, const std::vector<dao::Field>& fields, 
     return problems.size() == before;
 }
 
+// A record of nothing but empty fields: the ",,," rows a spreadsheet writes below its data.
+bool isEmpty(const CsvRecord& record) {
+    return std::all_of(record.fields.begin(), record.fields.end(),
+                       [](const std::optional<std::string>& field) { return !field || field->empty(); });
+}
+
+// A header that is one column holding semicolons or tabs, or that starts as UTF-16 text, came
+// from a spreadsheet saved in another format: say which, and how to save it right.
+void addHeaderHints(const CsvRecord& header, std::vector<std::string>& hints) {
+    const std::string saveRight = "save it as \"CSV UTF-8 (comma delimited)\", whose fields are separated by commas.";
+    const std::string first = header.fields.empty() || !header.fields[0] ? std::string() : *header.fields[0];
+    if (first.rfind("\xFF\xFE", 0) == 0 || first.rfind("\xFE\xFF", 0) == 0)
+        hints.push_back("The file is UTF-16 text (a spreadsheet's \"Unicode Text\"): " + saveRight);
+    else if (header.fields.size() == 1 && first.find(';') != std::string::npos)
+        hints.push_back("The file looks semicolon-separated, as spreadsheets set to a language with decimal commas "
+                        "write CSV: " +
+                        saveRight);
+    else if (header.fields.size() == 1 && first.find('\t') != std::string::npos)
+        hints.push_back("The file looks tab-separated (a spreadsheet's \"Text (Tab delimited)\"): " + saveRight);
+}
+
+// The user names met so far in an import, and those already in the registry, looked up through
+// its index "User".
+class UserNames {
+public:
+    UserNames(dao::Database& database, const std::string& table, bool allowRepeats)
+        : m_database(database), m_allowRepeats(allowRepeats) {
+        if (allowRepeats)
+            return;
+        try {
+            const std::string from = " FROM " + dao::quoteIdentifier(table);
+            // Into an empty registry, every earlier name is one of this import's own.
+            if (SQLite::Statement any(database.connection(), "SELECT 1" + from + " LIMIT 1"); any.executeStep())
+                m_lookup.emplace(database.connection(), "SELECT 1" + from + " WHERE \"User\" = ?1 LIMIT 1");
+        } catch (const std::exception& failure) {
+            database.fail(failure);
+        }
+    }
+
+    // Why `user` on `line` is refused as a repeat; empty when it is not one. Call in file order.
+    std::string repeated(const std::string& user, std::size_t line) {
+        if (m_allowRepeats)
+            return {};
+        const auto [first, added] = m_firstLines.try_emplace(user, line);
+        if (!added)
+            return "the user name " + dao::inQuotes(user) + " is already on line " + std::to_string(first->second);
+        // Rows this import added are all in m_firstLines, so a row found here was there before.
+        if (!m_lookup)
+            return {};
+        try {
+            m_lookup->bind(1, user);
+            const bool found = m_lookup->executeStep();
+            m_lookup->reset();
+            if (found)
+                return "the user name " + dao::inQuotes(user) + " is already in the registry";
+        } catch (const std::exception& failure) {
+            m_database.fail(failure);
+        }
+        return {};
+    }
+
+    // Ends the lookup's statement; the database cannot close while it is open.
+    void close() noexcept { m_lookup.reset(); }
+
+private:
+    dao::Database& m_database;
+    bool m_allowRepeats;
+    std::optional<SQLite::Statement> m_lookup;
+    std::unordered_map<std::string, std::size_t> m_firstLines;
+};
+
 } // namespace
 
 void Registry::create(const std::string& path) {
@@ -125,7 +206,8 @@ void Registry::create(const std::string& path) {
     }
 }
 
-ImportResult Registry::importCsv(const std::string& path, std::istream& csv, Progress& progress) {
+ImportResult Registry::importCsv(const std::string& path, std::istream& csv, Progress& progress,
+                                 const ImportOptions& options) {
     auto database = openDatabase(path);
     mdlDatabase::ValidateServersTable(*database);
     dao::TableDef servers = database->TableDefs(tableName);
@@ -140,22 +222,35 @@ ImportResult Registry::importCsv(const std::string& path, std::istream& csv, Pro
     std::vector<std::size_t> columns; // for each CSV column, its field
     std::vector<dao::Recordset::FieldRef> targets;
     std::vector<dao::Variant> values;
+    std::size_t userColumn = 0;
     bool atHeader = true;
+    bool notUtf8 = false;
     struct UnusableHeader {};
 
     database->BeginTrans();
+    // After taking the write lock: no other program adds a name until the import ends.
+    UserNames users(*database, servers.Name(), options.allowDuplicateUsers);
     try {
-        CsvReader(csv).read([&](const CsvRecord& record) {
+        CsvReader reader(csv);
+        reader.read([&](const CsvRecord& record) {
             if (atHeader) {
                 atHeader = false;
-                if (!readHeader(record, fields, columns, result.problems))
+                if (!readHeader(record, fields, columns, result.problems)) {
+                    addHeaderHints(record, result.hints);
                     throw UnusableHeader{};
+                }
                 for (const std::size_t field : columns)
                     targets.push_back(recordset->Fields(fields[field].Name()));
                 values.resize(columns.size());
+                userColumn = static_cast<std::size_t>(std::find(columns.begin(), columns.end(), 0) - columns.begin());
                 return;
             }
+            progress.setPosition(reader.bytesRead());
             progress.advance();
+            if (isEmpty(record)) {
+                ++result.emptyRecords;
+                return;
+            }
             if (record.fields.size() != columns.size()) {
                 result.problems.push_back({record.line, "the record has " + std::to_string(record.fields.size()) +
                                                             " fields; the header names " +
@@ -165,9 +260,15 @@ ImportResult Registry::importCsv(const std::string& path, std::istream& csv, Pro
             std::string reasons;
             for (std::size_t i = 0; i < columns.size(); ++i) {
                 const std::string reason = AccountFormat::parse(fields[columns[i]], record.fields[i], values[i]);
-                if (!reason.empty())
+                if (!reason.empty()) {
                     reasons += (reasons.empty() ? "" : "; ") + reason;
+                    notUtf8 = notUtf8 || (record.fields[i] && !AccountFormat::characterCount(*record.fields[i]));
+                }
             }
+            if (const auto& user = record.fields[userColumn]; !user)
+                reasons += std::string(reasons.empty() ? "" : "; ") + "the record has no user name";
+            else if (const std::string repeated = users.repeated(*user, record.line); !repeated.empty())
+                reasons += (reasons.empty() ? "" : "; ") + repeated;
             if (!reasons.empty()) {
                 result.problems.push_back({record.line, reasons});
                 return;
@@ -192,13 +293,20 @@ ImportResult Registry::importCsv(const std::string& path, std::istream& csv, Pro
     } catch (const CsvSyntaxError& error) {
         result.problems.push_back({error.line(), error.what()});
     } catch (const dao::Error&) {
+        users.close();
         database->Close(); // rolls back
         throw;
     } catch (const std::exception& error) {
+        users.close();
         database->Close();
         throw FileError(std::string("Reading the CSV text failed: ") + error.what() + ".");
     }
+    users.close();
     progress.finish();
+    if (notUtf8)
+        result.hints.push_back(
+            "The file is probably not UTF-8 but an older 8-bit text such as Latin-1 or Windows-1252, as a "
+            "spreadsheet's plain \"CSV (comma delimited)\" writes it: save it as \"CSV UTF-8 (comma delimited)\".");
 
     if (result.problems.empty()) {
         recordset->Close();
@@ -252,6 +360,49 @@ void Registry::listUsers(const std::string& path, std::ostream& output) {
     output.flush();
     if (!output)
         throw FileError("Writing the list of user names failed.");
+}
+
+void Registry::backup(const std::string& path, const std::string& destination) {
+    auto source = openDatabase(path, true);
+    createEmptyFile(destination);
+    try {
+        try {
+            SQLite::Database copy(destination, SQLite::OPEN_READWRITE);
+            SQLite::Backup backup(copy, source->connection());
+            // Every page in one step, under one read lock: a copy of one moment, which another
+            // program's write cannot change half-way. A writer in the middle of its commit holds
+            // the file a little while; wait for it as the program would.
+            const auto deadline = std::chrono::steady_clock::now() + dao::DBEngine::instance().BusyTimeout();
+            for (int result = backup.executeStep(-1); result != SQLITE_DONE; result = backup.executeStep(-1)) {
+                if (std::chrono::steady_clock::now() > deadline)
+                    throw dao::Error(dao::ErrorNumber::FileInUse,
+                                     dao::inQuotes(path) + " stayed locked by another program; no copy was made.");
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        } catch (const SQLite::Exception& failure) {
+            throw dao::translate(failure, destination);
+        }
+        source->Close();
+
+        std::string damage;
+        try {
+            SQLite::Database copy(destination, SQLite::OPEN_READONLY);
+            SQLite::Statement integrity(copy, "PRAGMA integrity_check");
+            while (integrity.executeStep() && damage.size() < 1000) {
+                const std::string message = integrity.getColumn(0).getString();
+                if (message != "ok")
+                    damage += (damage.empty() ? "" : "; ") + message;
+            }
+        } catch (const SQLite::Exception& failure) {
+            damage = failure.what();
+        }
+        if (!damage.empty())
+            throw FileError("The copy of " + dao::inQuotes(path) + " failed SQLite's integrity check (" + damage +
+                            "), so " + dao::inQuotes(path) + " itself is damaged; the copy was removed.");
+    } catch (...) {
+        removeNewFile(destination);
+        throw;
+    }
 }
 
 void Registry::createDemo(const std::string& path, std::size_t accounts, std::uint64_t seed, Progress& progress) {

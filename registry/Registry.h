@@ -20,7 +20,14 @@ struct ImportProblem {
 
 struct ImportResult {
     std::size_t accounts = 0;            // added; 0 whenever there are problems
+    std::size_t emptyRecords = 0;        // records whose every field was empty, skipped
     std::vector<ImportProblem> problems; // in the order of the file
+    std::vector<std::string> hints;      // what the file probably is instead, and how to save it right
+};
+
+struct ImportOptions {
+    // Lets a user name that is already in the registry, or earlier in the file, in again.
+    bool allowDuplicateUsers = false;
 };
 
 // The tool's operations on a registry file. Every read and write goes through the store's engine
@@ -34,13 +41,25 @@ public:
 
     // Adds the accounts of the CSV text `csv` (see AccountFormat and CsvReader), all of them in
     // one transaction or, when any record is refused, none: the file is then left as it was.
-    static ImportResult importCsv(const std::string& path, std::istream& csv, Progress& progress);
+    // A record whose fields are all empty (the trailing ",,," rows spreadsheets write) is
+    // skipped and counted. A record without a user name is refused, and so is a user name
+    // already in the registry or earlier in the file, unless the options allow it: the editor
+    // only ever opens the first account of a name. `progress` counts records; its position is
+    // the bytes of `csv` read.
+    static ImportResult importCsv(const std::string& path, std::istream& csv, Progress& progress,
+                                  const ImportOptions& options = {});
 
     // Writes a header and every account, all eight fields, in "User" order. Returns the count.
     static std::size_t exportCsv(const std::string& path, std::ostream& output);
 
     // Writes every user name in "User" order, one a line (a null name as an empty line).
     static void listUsers(const std::string& path, std::ostream& output);
+
+    // A copy of the registry `path` at `destination` as it was at one moment, made through
+    // SQLite's online backup while other programs may go on using the file (their writes wait
+    // for the copy, within their busy timeout), then read back through SQLite's integrity check.
+    // An existing destination is never replaced; a copy that fails on the way is removed.
+    static void backup(const std::string& path, const std::string& destination);
 
     // A new registry, as create makes it, holding `accounts` accounts from DemoGenerator(seed).
     // On any failure the new file is removed again.

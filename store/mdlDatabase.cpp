@@ -156,6 +156,14 @@ void ValidateServersTable(dao::Database& database) {
                                  "it only in a field declared as text (TEXT, VARCHAR, CHAR, CLOB) or without a type.");
         }
 
+        // Without its index "User" every list and every lookup by user name would read the whole table.
+        SQLite::Statement index(connection, "SELECT 1 FROM sqlite_schema WHERE type = 'index' AND "
+                                            "name = 'User' COLLATE NOCASE AND tbl_name = ?1 COLLATE NOCASE");
+        index.bind(1, name);
+        if (!index.executeStep())
+            throw dao::Error(dao::ErrorNumber::IndexNotFound, table + " has no index \"User\".");
+        index.reset();
+
         SQLite::Statement statistics(connection,
                                      "SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = 'sqlite_stat1'");
         if (!statistics.executeStep())

@@ -39,7 +39,8 @@ void CreateServersTable();
 // their row identity); HiddenRowIdentity for a field named rowid, oid or _rowid_ (any case);
 // TextConverted for a User, Password, Name, Description or UpdateURL field whose type would store
 // text such as "0070" as a number; MisleadingStatistics when the file's statistics declare the
-// index "User" unordered, which would make every list and lookup sort the whole table. Other
+// index "User" unordered, which would make every list and lookup sort the whole table;
+// IndexNotFound when the table has no index "User". Other
 // sizes, other rules and extra fields are accepted, and a missing field is left to the reader
 // that needs it. Throws TableNotFound when there is no table "Servers", and the file's own
 // failures. Only reads: takes no write lock and changes nothing.

@@ -26,10 +26,11 @@ protected:
         std::string err;
     };
 
-    Run run(const std::string& arguments, const std::string& input = "") {
+    Run run(const std::string& arguments, const std::string& input = "", const std::string& before = "",
+            const std::string& output = "stdout") {
         writeBytes(folder.file("stdin"), input);
-        const std::string command =
-            "cd '" + folder.path() + "' && '" VANTREL_REGISTRY_PROGRAM "' " + arguments + " <stdin >stdout 2>stderr";
+        const std::string command = "cd '" + folder.path() + "' && " + before + "'" VANTREL_REGISTRY_PROGRAM "' " +
+                                    arguments + " <stdin >" + output + " 2>stderr";
         const int status = std::system(command.c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readBytes(folder.file("stdout")),
                 readBytes(folder.file("stderr"))};
@@ -43,7 +44,8 @@ TEST_F(ProgramTest, CommandsWorkTogetherThroughPipes) {
     const Run imported = run("import reg.dat", "User,Password,Description\r\nbob,pw,\"a, \"\"b\"\"\r\nc\"\r\n"
                                                "Al;%_ü,pw,\r\n");
     EXPECT_EQ(imported.status, 0) << imported.err;
-    EXPECT_EQ(imported.err, "") << "no progress or chatter when standard error is not a terminal";
+    EXPECT_EQ(imported.err, "2 accounts imported into \"reg.dat\".\n")
+        << "no progress when standard error is not a terminal, but the outcome";
     EXPECT_EQ(run("list reg.dat").out, "Al;%_ü\nbob\n");
     const Run exported = run("export reg.dat");
     EXPECT_EQ(exported.status, 0);
@@ -134,13 +136,109 @@ TEST_F(ProgramTest, ListAndExportGetPastAJournalLeftByACrash) {
 }
 
 TEST_F(ProgramTest, EveryCommandHasHelp) {
-    for (const char* command : {"", "init ", "import ", "export ", "list ", "demo "}) {
+    for (const char* command : {"", "init ", "import ", "export ", "list ", "demo ", "check ", "backup "}) {
         const Run help = run(std::string(command) + "--help");
         EXPECT_EQ(help.status, 0) << command;
         EXPECT_NE(help.out.find("Usage: vantrel-registry"), std::string::npos) << command;
         EXPECT_NE(help.out.find("Exit status"), std::string::npos) << command;
     }
     EXPECT_NE(run("import --help").out.find("empty text"), std::string::npos) << "the CSV conventions";
+    const std::string demo = run("demo --help").out;
+    EXPECT_NE(demo.substr(0, demo.find('\n')).find("--accounts N"), std::string::npos) << "a required option";
+    EXPECT_NE(run("check --help").out.find("4  check found problems"), std::string::npos);
+}
+
+// Files as spreadsheets save them, imported as an operator would.
+TEST_F(ProgramTest, SpreadsheetFilesImportOrSayHowToSaveThemRight) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+        int status;
+        std::vector<std::string> messages; // parts of standard error
+        const char* rows;                  // the accounts then in the registry, as export writes them
+    };
+    const Case cases[] = {
+        {"excel.csv",
+         "\xEF\xBB\xBFUser,Password,Official\r\n ann ,pw,TRUE\r\nbob,  pw,True\r\ncid,pw,FALSE\r\n,,\r\n,,\r\n,,\r\n",
+         0,
+         {"3 accounts imported into \"reg.dat\"; 3 empty records skipped.\n"},
+         "\" ann \",pw,,,,1,,\r\nbob,\"  pw\",,,,1,,\r\ncid,pw,,,,0,,\r\n"},
+        {"semicolons.csv",
+         "User;Password;Name;Official\r\nann;pw;Ann;1\r\n",
+         2,
+         {"semicolons.csv:1: unknown column \"User;Password;Name;Official\"", "semicolon-separated",
+          "save it as \"CSV UTF-8 (comma delimited)\""},
+         ""},
+        {"tabs.txt", "User\tPassword\r\nann\tpw\r\n", 2, {"tab-separated", "CSV UTF-8 (comma delimited)"}, ""},
+        {"latin1.csv",
+         "User,Name\r\njose,Jos\xE9\r\nzoe,Zo\xEB\r\n",
+         2,
+         {"latin1.csv:2: \"Name\" is not valid UTF-8 text", "latin1.csv:3:", "probably not UTF-8", "Latin-1",
+          "save it as \"CSV UTF-8 (comma delimited)\"", "nothing was imported"},
+         ""},
+    };
+    for (const Case& test : cases) {
+        std::filesystem::remove(folder.file("reg.dat"));
+        ASSERT_EQ(run("init reg.dat").status, 0);
+        writeBytes(folder.file(test.name), test.bytes);
+        const Run imported = run("import reg.dat " + std::string(test.name));
+        EXPECT_EQ(imported.status, test.status) << test.name << ": " << imported.err;
+        for (const std::string& message : test.messages)
+            EXPECT_NE(imported.err.find(message), std::string::npos) << test.name << ": " << message << " not in\n"
+                                                                     << imported.err;
+        EXPECT_EQ(run("export reg.dat").out,
+                  "User,Password,Name,Description,UpdateURL,Official,Date,Time\r\n" + std::string(test.rows))
+            << test.name;
+    }
+}
+
+// A failure part-way leaves nothing behind, and a failed write is never reported as done.
+TEST_F(ProgramTest, FailuresLeaveNoFileAndAreNeverSuccess) {
+    ASSERT_EQ(run("demo source.dat --accounts 20000").status, 0);
+    // A file size limit of 512 KiB; the signal ignored, so the write fails as on a full disk.
+    const std::string limited = "trap '' XFSZ; ulimit -f 1024; ";
+    struct Case {
+        std::string arguments;
+        std::string before;
+        std::string output;
+        const char* leftOut; // a file that must not exist afterwards
+    };
+    const Case cases[] = {
+        {"demo big.dat --accounts 20000", limited, "stdout", "big.dat"},
+        {"backup source.dat copy.dat", limited, "stdout", "copy.dat"},
+        {"export source.dat", "", "/dev/full", nullptr},
+        {"list source.dat", "", "/dev/full", nullptr},
+    };
+    for (const Case& test : cases) {
+        const Run failed = run(test.arguments, "", test.before, test.output);
+        EXPECT_EQ(failed.status, 3) << test.arguments << ": " << failed.err;
+        EXPECT_NE(failed.err.find("vantrel-registry: "), std::string::npos) << test.arguments;
+        if (test.leftOut) {
+            EXPECT_FALSE(std::filesystem::exists(folder.file(test.leftOut))) << test.arguments;
+            EXPECT_FALSE(std::filesystem::exists(folder.file(std::string(test.leftOut) + "-journal")));
+        }
+    }
+    EXPECT_EQ(run("backup source.dat copy.dat").status, 0);
+    EXPECT_EQ(run("backup source.dat copy.dat").status, 3) << "an existing copy is never replaced";
+    EXPECT_EQ(run("export copy.dat").out, run("export source.dat").out);
+}
+
+TEST_F(ProgramTest, CheckExitStatusSaysWhetherAnythingWasFound) {
+    ASSERT_EQ(run("init clean.dat").status, 0);
+    ASSERT_EQ(run("import clean.dat", "User,Password\r\nann,pw\r\n").status, 0);
+    const Run clean = run("check clean.dat");
+    EXPECT_EQ(clean.status, 0) << clean.out << clean.err;
+    EXPECT_NE(clean.out.find("\"clean.dat\": 1 account checked."), std::string::npos) << clean.out;
+    EXPECT_NE(clean.out.find("No problems found."), std::string::npos) << clean.out;
+
+    ASSERT_EQ(run("import clean.dat --allow-duplicate-users", "User,Password\r\nann,again\r\n").status, 0);
+    const Run shared = run("check clean.dat");
+    EXPECT_EQ(shared.status, 4) << shared.out << shared.err;
+    EXPECT_NE(shared.out.find("clean.dat: the user name \"ann\" is shared by 2 accounts"), std::string::npos)
+        << shared.out;
+    EXPECT_NE(shared.out.find("user names shared by several accounts:  1 (2 accounts)"), std::string::npos)
+        << shared.out;
+    EXPECT_EQ(run("check missing.dat").status, 3);
 }
 
 TEST_F(ProgramTest, DemoMakesTheAccountsAsked) {
@@ -153,6 +251,42 @@ TEST_F(ProgramTest, DemoMakesTheAccountsAsked) {
     while (std::getline(users, line))
         ++count;
     EXPECT_EQ(count, 2500u);
+}
+
+TEST(CommandLineTest, RefusalsStopAtAHundredBelowAClearedProgressLine) {
+    TempFolder folder;
+    std::string csv = "User,Password\n";
+    for (int i = 0; i < 10000; ++i)
+        csv += "user" + std::to_string(i % 9850) + ",pw\n"; // the last 150 repeat earlier names
+    writeBytes(folder.file("accounts.csv"), csv);
+    std::istringstream input;
+    std::ostringstream output;
+    std::ostringstream error;
+    CommandLine commandLine(input, output, error, true);
+    const QString path = QString::fromStdString(folder.file("reg.dat"));
+    ASSERT_EQ(commandLine.run({"vantrel-registry", "init", path}), CommandLine::Success);
+    EXPECT_EQ(
+        commandLine.run({"vantrel-registry", "import", path, QString::fromStdString(folder.file("accounts.csv"))}),
+        CommandLine::DataRefused);
+    const std::string text = error.str();
+    const std::size_t firstProblem = text.find(folder.file("accounts.csv") + ":9852: ");
+    ASSERT_NE(firstProblem, std::string::npos) << text;
+    // Progress was drawn, with the share of the file read, and blanked before the first message.
+    const std::string progress = text.substr(0, firstProblem);
+    EXPECT_NE(progress.find("\rImporting: 4096 records, 40%"), std::string::npos) << progress;
+    EXPECT_EQ(progress.back(), '\r') << progress;
+    const std::size_t blank = progress.rfind('\r', progress.size() - 2);
+    EXPECT_EQ(progress.find_first_not_of(' ', blank + 1), progress.size() - 1) << "spaces over the last line";
+    std::istringstream lines(text.substr(firstProblem));
+    std::vector<std::string> listed;
+    for (std::string line; std::getline(lines, line);)
+        listed.push_back(line);
+    ASSERT_EQ(listed.size(), 102u) << text.substr(firstProblem);
+    EXPECT_NE(listed[99].find(":9951: the user name \"user99\" is already on line 101"), std::string::npos)
+        << listed[99];
+    EXPECT_EQ(listed[100], folder.file("accounts.csv") + ": and 50 more");
+    EXPECT_NE(listed[101].find("nothing was imported"), std::string::npos);
+    EXPECT_NE(listed[101].find("150 problems"), std::string::npos);
 }
 
 TEST(CommandLineTest, RunsInProcessWithGivenStreams) {

@@ -1,0 +1,297 @@
+// SPDX-License-Identifier: MIT
+#include "registry/RegistryCheck.h"
+
+#include "store/DBEngine.h"
+#include "store/Error.h"
+#include "store/ServersFields.h"
+#include "store/Utf8.h"
+#include "store/mdlDatabase.h"
+
+#include <SQLiteCpp/Database.h>
+#include <SQLiteCpp/Statement.h>
+#include <sqlite3.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+namespace registry {
+
+namespace {
+
+constexpr std::size_t maxListed = 100;
+
+// The first bytes of a rollback journal that still holds a write's original pages. A journal
+// that was committed is deleted, emptied or has these bytes zeroed.
+constexpr char journalMagic[] = "\xD9\xD5\x05\xF9\x20\xA1\x63\xD7";
+
+bool startsWithJournalMagic(const std::string& path) {
+    std::ifstream journal(path, std::ios::binary);
+    char head[8] = {};
+    return journal.read(head, sizeof head) && std::memcmp(head, journalMagic, sizeof head) == 0;
+}
+
+bool isNonEmptyFile(const std::string& path) {
+    std::error_code failure;
+    return std::filesystem::is_regular_file(path, failure) && std::filesystem::file_size(path, failure) > 0 && !failure;
+}
+
+// 1 when the value is strict UTF-8 text without a NUL character, as the store writes text.
+void validText(sqlite3_context* context, int, sqlite3_value** arguments) {
+    const auto* bytes = static_cast<const char*>(sqlite3_value_blob(arguments[0]));
+    const auto size = static_cast<std::size_t>(sqlite3_value_bytes(arguments[0]));
+    const std::string_view text(bytes ? bytes : "", bytes ? size : 0);
+    sqlite3_result_int(context, text.find('\0') == std::string_view::npos && dao::utf8CharacterCount(text) ? 1 : 0);
+}
+
+std::string sqlText(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        quoted += c;
+        if (c == '\'')
+            quoted += '\'';
+    }
+    return quoted + "'";
+}
+
+// For one field: a cheap condition that holds when a value breaks the field's rules, and an
+// expression giving the reason, evaluated only for the rows the condition picks. The rules are
+// those the program's CHECK constraints state.
+struct Rule {
+    std::string breaks;
+    std::string reason;
+};
+
+Rule ruleOf(const dao::Field& field) {
+    const std::string column = dao::quoteIdentifier(field.Name());
+    const std::string name = sqlText("\"" + field.Name() + "\" ");
+    switch (field.Type()) {
+    case dao::FieldType::Text: {
+        const std::string size = std::to_string(field.Size());
+        std::string breaks = "typeof(" + column + ") <> 'text' OR NOT vantrel_valid_text(" + column + ") OR length(" +
+                             column + ") > " + size;
+        std::string reason = "CASE WHEN " + column + " IS NULL THEN NULL WHEN typeof(" + column + ") <> 'text' THEN " +
+                             name + " || 'holds ' || typeof(" + column + ") || ' ' || quote(" + column +
+                             ") || ', not text' WHEN NOT vantrel_valid_text(" + column + ") THEN " + name +
+                             " || 'is not valid UTF-8 text or holds a NUL character' WHEN length(" + column + ") > " +
+                             size + " THEN " + name + " || 'has ' || length(" + column + ") || ' characters; at most " +
+                             size + " are allowed'";
+        if (!field.AllowZeroLength()) {
+            breaks += " OR " + column + " = ''";
+            reason += " WHEN " + column + " = '' THEN " + name + " || 'is empty; it must be text of 1 to " + size +
+                      " characters'";
+        }
+        return {column + " IS NOT NULL AND (" + breaks + ")", reason + " END"};
+    }
+    case dao::FieldType::Boolean: {
+        const std::string breaks = "typeof(" + column + ") <> 'integer' OR " + column + " NOT IN (0, 1)";
+        return {column + " IS NOT NULL AND (" + breaks + ")", "CASE WHEN " + column + " IS NULL THEN NULL WHEN " +
+                                                                  breaks + " THEN " + name + " || 'is ' || quote(" +
+                                                                  column + ") || ', not true (1) or false (0)' END"};
+    }
+    case dao::FieldType::Byte: {
+        const std::string breaks = "typeof(" + column + ") <> 'integer' OR " + column + " NOT BETWEEN 0 AND 255";
+        return {column + " IS NOT NULL AND (" + breaks + ")",
+                "CASE WHEN " + column + " IS NULL THEN NULL WHEN " + breaks + " THEN " + name + " || 'is ' || quote(" +
+                    column + ") || ', not a whole number from 0 to 255' END"};
+    }
+    case dao::FieldType::Other:
+        break;
+    }
+    return {"0", "NULL"};
+}
+
+class Checker {
+public:
+    Checker(const std::string& path, CheckReport& report) : m_path(path), m_report(report) {}
+
+    // Adds a finding, listing at most maxListed of each kind.
+    void find(std::size_t& kind, const std::string& text, std::size_t count = 1) {
+        if (kind < maxListed)
+            m_report.findings.push_back(text);
+        else if (kind == maxListed)
+            m_report.findings.push_back("... and more of this kind, counted in the summary");
+        kind += count;
+    }
+
+    // Runs `step`; a failure of the file while it runs (damage, most often) is a finding too.
+    // Returns false when it failed.
+    bool guarded(dao::Database& database, const std::function<void()>& step) {
+        try {
+            try {
+                step();
+            } catch (const std::exception& failure) {
+                database.fail(failure);
+            }
+            return true;
+        } catch (const dao::Error& error) {
+            find(m_report.damage, error.description() + " (error " + std::to_string(error.number()) + ")");
+            return false;
+        }
+    }
+
+    void checkJournals(bool& hotJournal) {
+        if (isNonEmptyFile(m_path + "-journal") && startsWithJournalMagic(m_path + "-journal"))
+            hotJournal = true;
+        if (isNonEmptyFile(m_path + "-wal"))
+            find(m_report.journals,
+                 dao::inQuotes(m_path + "-wal") +
+                     " holds writes that are not in the file yet: a program using the file in write-ahead "
+                     "mode ended without closing it, or still has it open. Open the file once with the "
+                     "program that wrote it, or with the sqlite3 shell, to move them in.");
+    }
+
+    void checkIntegrity(dao::Database& database) {
+        guarded(database, [&] {
+            SQLite::Statement integrity(database.connection(), "PRAGMA integrity_check");
+            while (integrity.executeStep()) {
+                const std::string message = integrity.getColumn(0).getString();
+                if (message != "ok")
+                    find(m_report.damage, "damaged: " + message);
+            }
+        });
+    }
+
+    // Returns the table's name as stored, or empty when there is no table to check.
+    std::string checkTable(dao::Database& database, std::vector<dao::Field>& present) {
+        try {
+            mdlDatabase::ValidateServersTable(database);
+        } catch (const dao::Error& error) {
+            find(m_report.tableProblems, error.description() + " (error " + std::to_string(error.number()) + ")");
+        }
+        try {
+            const dao::TableDef servers = database.TableDefs("Servers");
+            for (const dao::Field& field : mdlDatabase::ServersFields()) {
+                bool found = false;
+                for (const dao::Field& stored : servers.Fields())
+                    found = found || sqlite3_stricmp(stored.Name().c_str(), field.Name().c_str()) == 0;
+                if (found)
+                    present.push_back(field);
+                else
+                    find(m_report.tableProblems,
+                         "the table \"Servers\" has no column " + dao::inQuotes(field.Name()) + ".");
+            }
+            return servers.Name();
+        } catch (const dao::Error&) {
+            return {}; // reported by the validation
+        }
+    }
+
+    // Every row against every field's rules, in one pass over the table.
+    void checkRows(dao::Database& database, const std::string& table, const std::vector<dao::Field>& fields) {
+        if (fields.empty())
+            return;
+        std::string breaks;
+        std::string reasons;
+        for (const dao::Field& field : fields) {
+            const Rule rule = ruleOf(field);
+            breaks += (breaks.empty() ? "(" : " OR (") + rule.breaks + ")";
+            reasons += ", " + rule.reason;
+        }
+        const bool hasUser = fields.front().Name() == "User";
+        const std::string sql = "SELECT rowid, " + std::string(hasUser ? "\"User\"" : "NULL") + reasons + " FROM " +
+                                dao::quoteIdentifier(table) + " WHERE " + breaks;
+        guarded(database, [&] {
+            database.connection().createFunction("vantrel_valid_text", 1, true, nullptr, validText);
+            SQLite::Statement rows(database.connection(), sql);
+            while (rows.executeStep()) {
+                std::string text = "row " + std::to_string(rows.getColumn(0).getInt64());
+                if (rows.getColumn(1).isText())
+                    text += " (user " + dao::inQuotes(rows.getColumn(1).getString()) + ")";
+                std::string separator = ": ";
+                for (int i = 2; i < rows.getColumnCount(); ++i) {
+                    if (!rows.getColumn(i).isNull()) {
+                        text += separator + rows.getColumn(i).getString();
+                        separator = "; ";
+                    }
+                }
+                find(m_report.rowsBreakingRules, text);
+            }
+        });
+    }
+
+    void checkUsers(dao::Database& database, const std::string& table) {
+        const std::string from = " FROM " + dao::quoteIdentifier(table);
+        guarded(database, [&] {
+            SQLite::Statement nulls(database.connection(), "SELECT count(*)" + from + " WHERE \"User\" IS NULL");
+            nulls.executeStep();
+            if (const auto count = static_cast<std::size_t>(nulls.getColumn(0).getInt64()); count > 0)
+                find(m_report.nullUsers,
+                     std::to_string(count) + (count == 1 ? " account has" : " accounts have") +
+                         " no user name: Vantrel neither lists nor opens " + (count == 1 ? "it." : "them."),
+                     count);
+        });
+        // Through the index "User", when there is one: the names come grouped already.
+        guarded(database, [&] {
+            SQLite::Statement shared(database.connection(), "SELECT \"User\", count(*)" + from +
+                                                                " WHERE \"User\" IS NOT NULL GROUP BY \"User\" "
+                                                                "HAVING count(*) > 1");
+            while (shared.executeStep()) {
+                const auto count = static_cast<std::size_t>(shared.getColumn(1).getInt64());
+                m_report.sharedNameAccounts += count;
+                find(m_report.sharedNames, "the user name " + dao::inQuotes(shared.getColumn(0).getString()) +
+                                               " is shared by " + std::to_string(count) +
+                                               " accounts; the editor only opens the first.");
+            }
+        });
+    }
+
+    void countAccounts(dao::Database& database, const std::string& table) {
+        guarded(database, [&] {
+            SQLite::Statement count(database.connection(), "SELECT count(*) FROM " + dao::quoteIdentifier(table));
+            count.executeStep();
+            m_report.accounts = static_cast<std::size_t>(count.getColumn(0).getInt64());
+        });
+    }
+
+private:
+    const std::string& m_path;
+    CheckReport& m_report;
+};
+
+} // namespace
+
+CheckReport RegistryCheck::run(const std::string& path) {
+    CheckReport report;
+    Checker checker(path, report);
+    bool hotJournal = false;
+    checker.checkJournals(hotJournal);
+
+    std::unique_ptr<dao::Database> database;
+    try {
+        database = dao::DBEngine::instance().Workspaces(0)->OpenDatabase(path, 0, true);
+    } catch (const dao::Error& error) {
+        // A file too damaged to open is a finding like any other damage.
+        if (error.code() == dao::ErrorNumber::DamagedFile && !hotJournal) {
+            checker.find(report.damage, error.description() + " Nothing else was checked.");
+            return report;
+        }
+        // Read-only, SQLite will not roll a crash's unfinished write back, and refuses to read
+        // the half-written file instead. Only a program that writes may roll it back.
+        if (!hotJournal)
+            throw;
+        checker.find(report.journals,
+                     dao::inQuotes(path + "-journal") +
+                         " holds a write that a crash left unfinished: the file cannot be read as it is. Vantrel "
+                         "(or any program that opens it for writing) rolls the write back on its next start; "
+                         "then check the file again. Nothing else was checked (" +
+                         error.description() + ")");
+        return report;
+    }
+
+    // Every long statement of the check runs from here, on this one connection.
+    checker.checkIntegrity(*database);
+    std::vector<dao::Field> fields;
+    const std::string table = checker.checkTable(*database, fields);
+    if (!table.empty()) {
+        checker.countAccounts(*database, table);
+        checker.checkRows(*database, table, fields);
+        if (!fields.empty() && fields.front().Name() == "User")
+            checker.checkUsers(*database, table);
+    }
+    database->Close();
+    return report;
+}
+
+} // namespace registry

@@ -1,0 +1,39 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace registry {
+
+// What a check of a registry file found. Each kind is counted in full; `findings` describes
+// them, one a line, at most a hundred of each kind.
+struct CheckReport {
+    std::size_t accounts = 0;
+    std::size_t journals = 0;           // a journal or write-ahead log left beside the file
+    std::size_t damage = 0;             // faults SQLite's integrity check found, or reading failed
+    std::size_t tableProblems = 0;      // "Servers" is missing or not as the program needs it
+    std::size_t rowsBreakingRules = 0;  // rows with a value the field rules refuse
+    std::size_t nullUsers = 0;          // accounts without a user name: never listed, never opened
+    std::size_t sharedNames = 0;        // user names held by more than one account
+    std::size_t sharedNameAccounts = 0; // the accounts holding them
+    std::vector<std::string> findings;
+
+    bool clean() const { return journals + damage + tableProblems + rowsBreakingRules + nullUsers + sharedNames == 0; }
+};
+
+// Reads a registry without changing it and reports whatever would stop Vantrel or mislead an
+// operator: a write left unfinished by a crash, damage, a table or index not as the program
+// needs it, rows that break the field rules (a table made by another program has none of the
+// program's CHECK rules), accounts without a user name, and user names shared by several
+// accounts, of which the editor only ever opens the first.
+class RegistryCheck {
+public:
+    // Throws dao::Error when `path` cannot be opened as a database at all (it is missing, not a
+    // database, or locked), unless damage or a crash's unfinished write is the reason: those
+    // are findings.
+    static CheckReport run(const std::string& path);
+};
+
+} // namespace registry
