@@ -233,25 +233,21 @@ int layerOpen(sqlite3_vfs*, sqlite3_filename path, sqlite3_file* file, int flags
     auto* layer = reinterpret_cast<LayerFile*>(file);
     layer->base.pMethods = nullptr;
     auto info = std::make_unique<FileInfo>();
-    if (inWatchedFolder(path, info->name)) {
-        if (flags & SQLITE_OPEN_MAIN_DB)
-            info->watched = true, info->role = FileRole::Registry;
-        else if (flags & SQLITE_OPEN_MAIN_JOURNAL)
-            info->watched = true, info->role = FileRole::Journal;
-        else if (flags & SQLITE_OPEN_WAL)
-            info->watched = true, info->role = FileRole::Wal;
+    // Temporary files and super-journals are left alone.
+    if (inWatchedFolder(path, info->name) &&
+        (flags & (SQLITE_OPEN_MAIN_DB | SQLITE_OPEN_MAIN_JOURNAL | SQLITE_OPEN_WAL))) {
+        info->watched = true;
+        info->role = (flags & SQLITE_OPEN_MAIN_DB)        ? FileRole::Registry
+                     : (flags & SQLITE_OPEN_MAIN_JOURNAL) ? FileRole::Journal
+                                                          : FileRole::Wal;
     }
     if (info->watched && failsNow(FileCall::Open, info->role))
         return state().fault.error;
     struct stat status;
     const bool existed = path && stat(path, &status) == 0;
     const int rc = state().real->xOpen(state().real, path, realFile(file), flags, outFlags);
-    if (rc != SQLITE_OK) {
-        // A failed open may still leave methods to close with, and SQLite will not call them.
-        if (realFile(file)->pMethods)
-            realFile(file)->pMethods->xClose(realFile(file));
-        return rc;
-    }
+    if (rc != SQLITE_OK)
+        return rc; // the real file was left without methods: nothing to close
     const bool created = (flags & SQLITE_OPEN_CREATE) && !existed;
     info->syncsDirectory = (flags & SQLITE_OPEN_CREATE) && info->role != FileRole::Registry;
     if (info->watched && created && state().recording)
