@@ -9,6 +9,7 @@
 #include "store/DBEngine.h"
 #include "tests/reliability/FaultVfs.h"
 #include "tests/reliability/PowerCut.h"
+#include "tests/reliability/Scale.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/WindowTest.h"
 
@@ -136,7 +137,7 @@ TEST_P(DurabilityTest, EveryFailedCallIsReportedAndLeavesTheFileWhollyOldOrWholl
                 describe(durability).c_str(), injected, survived, reportedFailed, shown.c_str(),
                 survived - reportedFailed, seconds);
     EXPECT_EQ(survived, injected);
-    EXPECT_GT(injected, 20);
+    EXPECT_GE(injected, scaled(50)); // a layer that fails nothing proves nothing
 }
 
 TEST_P(DurabilityTest, APowerCutAtAnyWriteOrSyncLeavesASoundFileAndLosesNothingReportedDone) {
