@@ -49,6 +49,10 @@ Database::Database(Workspace* workspace, std::string path, bool readOnly)
         // that is not a database (or is locked past the busy timeout) fails the open itself.
         SQLite::Statement probe(*m_connection, "SELECT count(*) FROM sqlite_schema");
         probe.executeStep();
+        // A write reported done must outlive a power cut. EXTRA also syncs the folder once the
+        // rollback journal is removed at commit; otherwise the journal can come back after the
+        // cut and the next open rolls the committed write back. The journal mode is the file's.
+        m_connection->exec("PRAGMA synchronous = EXTRA");
     } catch (const std::exception& failure) {
         try {
             fail(failure); // while the connection still knows the system's error number
