@@ -13,6 +13,7 @@
 #include <QScreen>
 #include <QTableView>
 
+#include <cstdio>
 #include <filesystem>
 
 namespace {
@@ -61,6 +62,7 @@ frmMain::frmMain(QWidget* parent)
 frmMain::LoadResult frmMain::Form_Load() {
     const std::string path = mdlDatabase::RegistryPath();
     if (!registryExists(path)) {
+        std::fprintf(stderr, "Cannot find registry database: %s\n", path.c_str()); // where to put it
         MessageBox::show(nullptr, QStringLiteral("Cannot find registry database."));
         return LoadResult::RegistryMissing;
     }

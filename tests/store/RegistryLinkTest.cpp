@@ -1,0 +1,125 @@
+// SPDX-License-Identifier: MIT
+#include "store/Error.h"
+#include "store/mdlDatabase.h"
+#include "tests/support/OtherProgram.h"
+#include "tests/support/TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <functional>
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace testing_support;
+
+namespace {
+
+// Runs `work` in a child process as an operator who may not write to read-only folders: root
+// may, so root's child becomes the user nobody. Returns the child's exit status; 100 and up
+// mean the operator could not be set up.
+int runAsOperator(const std::function<int()>& work) {
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        constexpr uid_t nobody = 65534;
+        if (getuid() == 0 && (setgroups(0, nullptr) != 0 || setresgid(nobody, nobody, nobody) != 0 ||
+                              setresuid(nobody, nobody, nobody) != 0))
+            _exit(100);
+        int status = 0;
+        try {
+            status = work();
+        } catch (const dao::Error& error) {
+            std::fprintf(stderr, "Error %d: %s\n", error.number(), error.description().c_str());
+            status = 99;
+        }
+        std::fflush(nullptr);
+        _exit(status);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// The installed layout: the program's folder is read-only to the operator and holds "zarn.dat"
+// as a symbolic link to the registry in a folder the operators share. SQLite must keep its
+// journal beside the real file; one it tried to make beside the link would fail the save.
+TEST(RegistryLinkTest, ListsAndSavesWhileTheProgramFolderIsReadOnly) {
+    struct Case {
+        const char* what;
+        const char* journalMode;
+        bool relative;
+        bool twoLinks;
+    };
+    const Case cases[] = {
+        {"absolute link", "DELETE", false, false},
+        {"relative link", "DELETE", true, false},
+        {"link to a link", "DELETE", false, true},
+        {"absolute link, registry in WAL mode", "WAL", false, false},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.what);
+        TempFolder program;
+        TempFolder shared;
+        chmod(program.path().c_str(), 0755);
+        chmod(shared.path().c_str(), 0777);
+        const std::string real = makeRegistry(shared.path());
+        {
+            OtherProgram other(real);
+            other.exec(std::string("PRAGMA journal_mode = ") + test.journalMode);
+            other.addAccount("alice");
+            other.addAccount("bob");
+        }
+        chmod(real.c_str(), 0666);
+        std::string target = real;
+        if (test.relative)
+            target = "../" + std::filesystem::path(shared.path()).filename().string() + "/zarn.dat";
+        if (test.twoLinks) {
+            ASSERT_EQ(symlink("zarn.dat", shared.file("current.dat").c_str()), 0);
+            target = shared.file("current.dat");
+        }
+        ASSERT_EQ(symlink(target.c_str(), program.file("zarn.dat").c_str()), 0);
+        chmod(program.path().c_str(), 0555);
+
+        const int status = runAsOperator([&] {
+            const int probe = open(program.file("probe").c_str(), O_CREAT | O_WRONLY, 0644);
+            if (probe >= 0 || errno != EACCES)
+                return 101; // the folder is not read-only to this process: the case proves nothing
+            mdlDatabase::SetRegistryFolderForTesting(program.path());
+            using mdlDatabase::rsServers;
+            mdlDatabase::OpenDB();
+            std::string names;
+            for (rsServers->MoveFirst(); !rsServers->Eof(); rsServers->MoveNext())
+                names += rsServers->Fields("User").Value().toText() + ";";
+            mdlDatabase::CloseDB();
+            if (names != "alice;bob;")
+                return 1;
+            mdlDatabase::OpenDB();
+            rsServers->MoveFirst();
+            rsServers->MoveNext();
+            rsServers->Edit();
+            rsServers->Fields("Password").SetValue("changed");
+            rsServers->Update();
+            mdlDatabase::CloseDB();
+            return 0;
+        });
+        chmod(program.path().c_str(), 0755);
+
+        EXPECT_EQ(status, 0) << "1: wrong names listed; 99: a store error (above); 101: folder writable";
+        OtherProgram other(real);
+        EXPECT_EQ(other.text("SELECT group_concat(User || '=' || Password, ';') FROM Servers"),
+                  "alice=secret;bob=changed");
+        EXPECT_EQ(other.text("PRAGMA journal_mode"), test.journalMode == std::string("WAL") ? "wal" : "delete");
+        std::vector<std::string> entries;
+        for (const auto& entry : std::filesystem::directory_iterator(program.path()))
+            entries.push_back(entry.path().filename().string());
+        EXPECT_EQ(entries, std::vector<std::string>{"zarn.dat"});
+    }
+}
+
+} // namespace
