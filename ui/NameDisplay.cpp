@@ -8,9 +8,6 @@ namespace NameDisplay {
 
 namespace {
 
-constexpr char32_t controlPictures = 0x2400; // U+2400 "␀" to U+241F, then U+2420 "␠", U+2421 "␡"
-constexpr char32_t spacePicture = 0x2420;
-constexpr char32_t deletePicture = 0x2421;
 constexpr char32_t openMark = 0x27E8;
 constexpr char32_t closeMark = 0x27E9;
 
@@ -37,7 +34,7 @@ bool isBlankFiller(char32_t c) {
 }
 
 bool needsCodePoint(char32_t c) {
-    if (c == openMark || c == closeMark || (c >= controlPictures && c <= 0x2426) || isBlankFiller(c))
+    if (c == openMark || c == closeMark || isBlankFiller(c))
         return true;
     switch (QChar::category(c)) {
     case QChar::Other_Control:
@@ -80,13 +77,7 @@ QString visible(QStringView name) {
     forEachCodePoint(name, [&](char32_t c) {
         const bool edge = position < leading || position >= trailing;
         position += QChar::requiresSurrogates(c) ? 2 : 1;
-        if (c == U' ') {
-            append(shown, edge ? spacePicture : c);
-        } else if (c < 0x20) {
-            append(shown, controlPictures + c);
-        } else if (c == 0x7F) {
-            append(shown, deletePicture);
-        } else if (needsCodePoint(c)) {
+        if (c == U' ' ? edge : needsCodePoint(c)) {
             append(shown, openMark);
             shown += codePoint(c);
             append(shown, closeMark);

@@ -20,7 +20,8 @@ namespace {
 const std::vector<std::pair<char32_t, char32_t>>& foldings() {
     static const std::vector<std::pair<char32_t, char32_t>> table = [] {
         std::vector<std::pair<char32_t, char32_t>> pairs;
-        for (char32_t c = 0; c <= QChar::LastValidCodePoint; ++c) {
+        // No character above the first two planes has case.
+        for (char32_t c = 0; c < 0x20000; ++c) {
             const char32_t folded = QChar::toCaseFolded(c);
             if (folded != c)
                 pairs.emplace_back(folded, c);
