@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ui/LimitedLineEdit.h"
 
+#include "ui/KeyChord.h"
 #include "ui/LengthLimit.h"
 
 LimitedLineEdit::LimitedLineEdit(int limit, QWidget* parent) : QLineEdit(parent), m_limit(limit) {
@@ -21,4 +22,12 @@ void LimitedLineEdit::limitEdit(const QString& text) {
         setCursorPosition(limited.cursor);
     }
     m_accepted = limited.text;
+}
+
+void LimitedLineEdit::keyPressEvent(QKeyEvent* event) {
+    if (isUnusedAltChord(event)) {
+        event->ignore();
+        return;
+    }
+    QLineEdit::keyPressEvent(event);
 }

@@ -16,6 +16,9 @@ public:
     // Whether the text is still exactly what loadText() put there.
     bool isUnchanged() const { return text() == m_loaded; }
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     void limitEdit(const QString& text);
 

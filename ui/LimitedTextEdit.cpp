@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ui/LimitedTextEdit.h"
 
+#include "ui/KeyChord.h"
 #include "ui/LengthLimit.h"
 
 #include <QScopedValueRollback>
@@ -45,4 +46,12 @@ void LimitedTextEdit::limitEdit() {
         setTextCursor(cursor);
     }
     m_accepted = rawText();
+}
+
+void LimitedTextEdit::keyPressEvent(QKeyEvent* event) {
+    if (isUnusedAltChord(event)) {
+        event->ignore();
+        return;
+    }
+    QPlainTextEdit::keyPressEvent(event);
 }

@@ -15,6 +15,9 @@ public:
     // The text with each line break as carriage return and line feed.
     QString textWithCrLf() const;
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     QString rawText() const;
     void limitEdit();

@@ -1,11 +1,62 @@
 // SPDX-License-Identifier: MIT
 #include "ui/UserListModel.h"
 
+#include "ui/NameDisplay.h"
+
+#include <QChar>
+#include <QString>
+#include <QStringDecoder>
+
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// Every code point whose case folding is another one, as (folded, code point), sorted: the
+// characters that match `c` ignoring case are those that fold as `c` does. Made once, from Qt's
+// own Unicode data, so that the search ignores case exactly as QString does.
+const std::vector<std::pair<char32_t, char32_t>>& foldings() {
+    static const std::vector<std::pair<char32_t, char32_t>> table = [] {
+        std::vector<std::pair<char32_t, char32_t>> pairs;
+        // No character above the first two planes has case.
+        for (char32_t c = 0; c < 0x20000; ++c) {
+            const char32_t folded = QChar::toCaseFolded(c);
+            if (folded != c)
+                pairs.emplace_back(folded, c);
+        }
+        std::sort(pairs.begin(), pairs.end());
+        return pairs;
+    }();
+    return table;
+}
+
+// The UTF-8 bytes of every character that matches `c` ignoring case.
+std::vector<std::string> caseVariants(char32_t c) {
+    const char32_t folded = QChar::toCaseFolded(c);
+    std::vector<char32_t> variants;
+    if (QChar::toCaseFolded(folded) == folded)
+        variants.push_back(folded);
+    const auto& table = foldings();
+    const auto same = std::equal_range(table.begin(), table.end(), std::pair<char32_t, char32_t>(folded, 0),
+                                       [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto it = same.first; it != same.second; ++it)
+        variants.push_back(it->second);
+    std::vector<std::string> bytes;
+    for (const char32_t variant : variants)
+        bytes.push_back(QString::fromUcs4(&variant, 1).toStdString());
+    return bytes;
+}
+
+} // namespace
+
 void UserListModel::setNames(Builder&& names) {
     beginResetModel();
     m_names = std::move(names);
     m_names.m_bytes.squeeze();
     m_names.m_ends.squeeze();
+    m_inCodePointOrder = isInCodePointOrder();
     endResetModel();
 }
 
@@ -20,13 +71,97 @@ std::string_view UserListModel::utf8Name(int row) const {
     return {m_names.m_bytes.constData() + begin, static_cast<std::size_t>(m_names.m_ends[row] - begin)};
 }
 
+// QString::fromUtf8 would drop a byte-order mark at the start, and "\uFEFFbob" would open "bob".
 QString UserListModel::name(int row) const {
     const std::string_view bytes = utf8Name(row);
-    return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
+    return decoder(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
 }
 
+// What the list shows, and what a screen reader hears, is the name with its invisible characters
+// made visible; the tooltip adds the code points. name() and utf8Name() stay exact.
 QVariant UserListModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::AccessibleTextRole))
+    if (!index.isValid())
         return {};
-    return name(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::AccessibleTextRole:
+        return NameDisplay::visible(name(index.row()));
+    case Qt::ToolTipRole:
+        return NameDisplay::toolTip(name(index.row()));
+    default:
+        return {};
+    }
+}
+
+// The index "User" of a registry made by another program may not sort by code point (a
+// collation without case, say); binary search is then no good.
+bool UserListModel::isInCodePointOrder() const {
+    for (int row = 1; row < rowCount(); ++row)
+        if (utf8Name(row) < utf8Name(row - 1))
+            return false;
+    return true;
+}
+
+int UserListModel::findPrefix(QStringView prefix, int from) const {
+    const int rows = rowCount();
+    if (rows == 0)
+        return -1;
+    from = std::clamp(from, 0, rows - 1);
+    if (!m_inCodePointOrder) {
+        for (int i = 0; i < rows; ++i) {
+            const int row = (from + i) % rows;
+            if (name(row).startsWith(prefix, Qt::CaseInsensitive))
+                return row;
+        }
+        return -1;
+    }
+
+    // The names that match form one run of rows for each spelling of the prefix in upper and
+    // lower case. Walk the spellings character by character, narrowing the run of rows that
+    // starts with each spelling so far by binary search, and drop a spelling as soon as no name
+    // starts with it.
+    std::vector<std::vector<std::string>> variants;
+    for (const char32_t c : prefix.toUcs4())
+        variants.push_back(caseVariants(c));
+
+    // Within [lo, hi), where every name starts with all but the last character of `key`: the
+    // rows whose name starts with `key`.
+    auto narrow = [this](int lo, int hi, std::string_view key) {
+        auto firstWhere = [&](int begin, int end, auto&& test) {
+            while (begin < end) {
+                const int middle = begin + (end - begin) / 2;
+                if (test(utf8Name(middle)))
+                    end = middle;
+                else
+                    begin = middle + 1;
+            }
+            return begin;
+        };
+        const int first = firstWhere(lo, hi, [&](std::string_view name) { return name >= key; });
+        const int last = firstWhere(first, hi, [&](std::string_view name) { return !name.starts_with(key); });
+        return std::pair(first, last);
+    };
+
+    int atOrAfter = -1; // the first match at or after `from`
+    int anywhere = -1;  // the first match of all, for wrapping round
+    std::string key;
+    auto visit = [&](auto&& self, std::size_t depth, int lo, int hi) -> void {
+        if (depth == variants.size()) {
+            anywhere = anywhere < 0 ? lo : std::min(anywhere, lo);
+            const int candidate = std::max(lo, from);
+            if (candidate < hi)
+                atOrAfter = atOrAfter < 0 ? candidate : std::min(atOrAfter, candidate);
+            return;
+        }
+        for (const std::string& variant : variants[depth]) {
+            key += variant;
+            const auto [first, last] = narrow(lo, hi, key);
+            if (first < last)
+                self(self, depth + 1, first, last);
+            key.resize(key.size() - variant.size());
+        }
+    };
+    visit(visit, 0, 0, rows);
+    return atOrAfter >= 0 ? atOrAfter : anywhere;
 }

@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QList>
 
+#include <QStringView>
+
 #include <string_view>
 
 // The user names of the list window, packed: every name's UTF-8 bytes in one buffer and one
@@ -47,6 +49,15 @@ public:
     // out of range.
     std::string_view utf8Name(int row) const;
 
+    // The first row at or after `from`, wrapping round to row 0, whose name starts with `prefix`
+    // ignoring case, exactly as QString::startsWith(prefix, Qt::CaseInsensitive) matches; -1 when
+    // no name does. Names in code point order, as the index "User" gives them, are searched
+    // in O(log n); in any other order, one by one.
+    int findPrefix(QStringView prefix, int from) const;
+
 private:
+    bool isInCodePointOrder() const;
+
     Builder m_names;
+    bool m_inCodePointOrder = true;
 };

@@ -3,9 +3,11 @@
 
 #include "store/Error.h"
 #include "store/mdlDatabase.h"
+#include "ui/Accessibility.h"
 #include "ui/HandlerBoundary.h"
 #include "ui/LimitedLineEdit.h"
 #include "ui/LimitedTextEdit.h"
+#include "ui/NameDisplay.h"
 #include "ui/Twips.h"
 
 #include <QCheckBox>
@@ -50,6 +52,7 @@ dao::Variant stored(bool unchanged, const dao::Variant& loaded, const QString& t
 
 frmEdit::frmEdit(QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
+    Accessibility::install();
     setObjectName(QStringLiteral("frmEdit"));
     setAttribute(Qt::WA_DeleteOnClose); // unloading discards the window; the next load starts afresh
     // Qt leaves tool windows out when it decides that the last window has closed; the editor
@@ -148,7 +151,8 @@ void frmEdit::Form_Load() {
                                                              ", which is neither true nor false.");
     mdlDatabase::CloseDB();
 
-    lblUser->setText(User);
+    lblUser->setText(NameDisplay::visible(User));
+    setAccessibleName(windowTitle() + QStringLiteral(": ") + NameDisplay::visible(User));
     txtPassword->loadText(shown(m_loadedPassword));
     txtName->loadText(shown(m_loadedName));
     m_loadedChecked = !m_loadedOfficial.isNull() && m_loadedOfficial.toBool();

@@ -2,19 +2,23 @@
 #include "ui/frmMain.h"
 
 #include "store/mdlDatabase.h"
+#include "ui/Accessibility.h"
 #include "ui/HandlerBoundary.h"
 #include "ui/MessageBox.h"
 #include "ui/Twips.h"
 #include "ui/UserListModel.h"
+#include "ui/UserListView.h"
 #include "ui/frmEdit.h"
 
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QScreen>
 #include <QTableView>
+#include <QWindow>
 
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 
 namespace {
 
@@ -26,12 +30,30 @@ bool registryExists(const std::string& path) {
     return std::filesystem::is_regular_file(path, failure);
 }
 
+// The frame the window manager has put round a shown window; none before it is framed.
+QMargins frameMargins(const QWidget* window) {
+    const QRect frame = window->frameGeometry();
+    const QRect client = window->geometry();
+    return {client.left() - frame.left(), client.top() - frame.top(), frame.right() - client.right(),
+            frame.bottom() - client.bottom()};
+}
+
+// Places `window`, with a frame of `frame`, in the middle of its screen. move() places a window's
+// frame, not its client area.
+void centreOnScreen(QWidget* window, QMargins frame) {
+    const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    QRect outer(QPoint(), window->size().grownBy(frame));
+    outer.moveCenter(screen->availableGeometry().center());
+    window->move(outer.topLeft());
+}
+
 } // namespace
 
 frmMain::frmMain(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
-      m_lstUser(new QTableView(this)), m_users(new UserListModel(this)) {
+      m_lstUser(new UserListView(this)), m_users(new UserListModel(this)) {
+    Accessibility::install();
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Vantrel"));
     QFont font(QStringLiteral("Verdana"));
@@ -109,8 +131,17 @@ void frmMain::lstUser_DblClick() {
         return;
     }
     m_editor = editor;
-    const QRect screen = (editor->screen() ? editor->screen() : QGuiApplication::primaryScreen())->availableGeometry();
-    editor->move(screen.center() - editor->rect().center());
+    // The editor's frame is not known before the window manager frames it: it is centred with the
+    // list window's frame, and again with its own once it is framed, should that differ.
+    centreOnScreen(editor, frameMargins(this));
     editor->show();
+    if (QWindow* handle = editor->windowHandle()) {
+        auto framed = std::make_shared<QMetaObject::Connection>();
+        *framed = connect(handle, &QWindow::activeChanged, editor, [editor, framed] {
+            QObject::disconnect(*framed);
+            if (frameMargins(editor) != QMargins())
+                centreOnScreen(editor, frameMargins(editor));
+        });
+    }
     editor->activateWindow();
 }

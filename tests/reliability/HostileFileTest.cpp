@@ -302,7 +302,7 @@ TEST_F(HostileFileTest, HostileUserNamesAreListedAndSavedToTheirOwnRow) {
         ASSERT_GE(entry, 0) << "not listed";
         frmEdit* editor = openEntry(list, entry);
         ASSERT_NE(editor, nullptr) << MessageBox::shownForTesting().join("\n").toStdString();
-        EXPECT_EQ(editor->lblUser->text(), names[i]);
+        EXPECT_EQ(editor->User, names[i]) << "the editor looks its account up by the name as stored";
         retype(editor->txtName, QStringLiteral("saved %1").arg(i));
         editor->cmdEdit->click();
         settle();

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "ui/frmEdit.h"
 #include "store/DBEngine.h"
+#include "store/Error.h"
 #include "store/mdlDatabase.h"
 #include "tests/support/OtherProgram.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/WindowTest.h"
+#include "ui/HandlerBoundary.h"
 #include "ui/LimitedLineEdit.h"
 #include "ui/LimitedTextEdit.h"
 #include "ui/MessageBox.h"
@@ -12,15 +14,19 @@
 #include "ui/UserListModel.h"
 #include "ui/frmMain.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
+
+#include <set>
 
 using namespace testing_support;
 using namespace std::chrono_literals;
@@ -262,10 +268,17 @@ TEST_F(EditorTest, TypingAndPastingStopAtTheBoxLimits) {
     QTest::keyClick(editor->txtPassword, Qt::Key_Left);
     QTest::keyClick(editor->txtPassword, Qt::Key_V, Qt::ControlModifier);
     EXPECT_EQ(editor->txtPassword->text(), "a" + QString("😀").repeated(28) + "b") << "cut between characters";
+    EXPECT_EQ(editor->txtPassword->cursorPosition(), 1 + 28 * 2) << "the cursor ends where the paste was cut";
     retype(editor->txtDescription, QString(498, 'd'));
     QTest::keyClick(editor->txtDescription, Qt::Key_Return);
     QTest::keyClicks(editor->txtDescription, "xyz");
     EXPECT_EQ(editor->txtDescription->toPlainText(), QString(498, 'd') + "\nx");
+    retype(editor->txtDescription, "ab");
+    QTest::keyClick(editor->txtDescription, Qt::Key_Left);
+    QApplication::clipboard()->setText(QString("😀").repeated(600));
+    QTest::keyClick(editor->txtDescription, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(editor->txtDescription->toPlainText(), "a" + QString("😀").repeated(498) + "b");
+    EXPECT_EQ(editor->txtDescription->textCursor().position(), 1 + 498 * 2);
 }
 
 TEST_F(EditorTest, AnotherProgramBetweenLoadAndSave) {
@@ -348,6 +361,100 @@ TEST_F(EditorTest, KeyboardFocusMnemonicsAndInertEnterAndEsc) {
     EXPECT_TRUE(editor->chkOfficial->isChecked());
     pressAlt(editor, Qt::Key_A);
     EXPECT_TRUE(editorGone());
+}
+
+TEST_F(EditorTest, AltChordsThatNameNoControlTypeNothing) {
+    other->addAccount("alice", "pw", "Alice", "desc");
+    frmEdit* editor = doubleClick(0);
+    for (QWidget* box : QList<QWidget*>{editor->txtPassword, editor->txtName, editor->txtDescription}) {
+        box->setFocus();
+        for (const Qt::Key key : {Qt::Key_P, Qt::Key_N, Qt::Key_D, Qt::Key_X, Qt::Key_1})
+            QTest::keyClick(box, key, Qt::AltModifier);
+        QTest::keyClick(box, Qt::Key_Z, Qt::ShiftModifier | Qt::AltModifier);
+    }
+    EXPECT_EQ(editor->txtPassword->text(), "pw");
+    EXPECT_EQ(editor->txtName->text(), "Alice");
+    EXPECT_EQ(editor->txtDescription->toPlainText(), "desc");
+    EXPECT_FALSE(editorGone());
+    editor->txtName->setFocus();
+    QTest::keyClick(editor->txtName, Qt::Key_End);
+    type(editor->txtName, "!"); // a plain key still types
+    EXPECT_EQ(editor->txtName->text(), "Alice!");
+}
+
+TEST_F(EditorTest, AfterAnErrorTheEditorHasTheFocusAndTheCursorIsNotBusy) {
+    other->addAccount("alice", "pw");
+    frmEdit* editor = doubleClick(0);
+    retype(editor->txtPassword, ""); // refused by the store
+    editor->txtName->setFocus();
+    list->activateWindow(); // where the focus may go when the error box closes
+    ASSERT_TRUE(QTest::qWaitForWindowActive(list.get()));
+    editor->cmdEdit->click();
+    ASSERT_EQ(MessageBox::shownForTesting().size(), 1);
+    EXPECT_TRUE(QTest::qWaitForWindowActive(editor));
+    EXPECT_EQ(QApplication::focusWidget(), editor->txtName);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(EditorTest, TheCursorIsBusyWhileAHandlerWorksAndOnlyThen) {
+    const std::function<void()> handlers[] = {
+        [] {},
+        [] { throw dao::Error(dao::ErrorNumber::FileInUse, "locked"); },
+        [] { throw std::bad_alloc(); },
+    };
+    for (const auto& handler : handlers) {
+        Qt::CursorShape during = Qt::ArrowCursor;
+        runHandler(nullptr, [&] {
+            during = QGuiApplication::overrideCursor() ? QGuiApplication::overrideCursor()->shape() : Qt::ArrowCursor;
+            handler();
+        });
+        EXPECT_EQ(during, Qt::WaitCursor);
+        EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr) << "restored on every way out";
+    }
+}
+
+TEST_F(EditorTest, AnnouncedAsADialogNamedForItsAccountWhoseNameShowsItsMarks) {
+    other->addAccount("user\u202E123", "pw");
+    frmEdit* editor = doubleClick(0);
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(editor->lblUser->text(), "user⟨U+202E⟩123");
+    EXPECT_EQ(editor->User, "user\u202E123") << "the lookup and the save use the name as stored";
+    QAccessible::setActive(true);
+    QAccessibleInterface* window = QAccessible::queryAccessibleInterface(editor);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->role(), QAccessible::Dialog) << "a dialog, not filler";
+    EXPECT_EQ(window->text(QAccessible::Name), "Edit Registry Account: user⟨U+202E⟩123");
+    QAccessible::setActive(false);
+    retype(editor->txtName, "saved");
+    editor->cmdEdit->click();
+    EXPECT_TRUE(editorGone());
+    EXPECT_EQ(row("user\u202E123", "Name"), "'saved'");
+}
+
+TEST_F(EditorTest, EachLookAlikeNameOpensItsOwnAccount) {
+    const std::vector<std::string> alike = {" admin", "admin", "admin ", "\uFEFFadmin", "ad\u200Bmin"};
+    for (std::size_t i = 0; i < alike.size(); ++i)
+        other->addAccount(alike[i].c_str(), ("pw" + std::to_string(i)).c_str());
+    std::set<std::string> opened;
+    for (int entry = 0; entry < int(alike.size()); ++entry) {
+        frmEdit* editor = doubleClick(entry);
+        ASSERT_NE(editor, nullptr) << entry;
+        const std::string user = editor->User.toStdString();
+        opened.insert(user);
+        EXPECT_EQ(row(user, "Password"), "'" + editor->txtPassword->text().toStdString() + "'") << user;
+        editor->close();
+        EXPECT_TRUE(editorGone());
+    }
+    EXPECT_EQ(opened, std::set<std::string>(alike.begin(), alike.end()));
+}
+
+TEST_F(EditorTest, OpensCentredOnTheScreen) {
+    other->addAccount("alice", "pw");
+    frmEdit* editor = doubleClick(0);
+    ASSERT_NE(editor, nullptr);
+    const QPoint centre = editor->screen()->availableGeometry().center();
+    EXPECT_LE((editor->frameGeometry().center() - centre).manhattanLength(), 1)
+        << "frame centred; without a window manager, the frame is the window itself";
 }
 
 TEST_F(EditorTest, WindowLayout) {

@@ -1,0 +1,104 @@
+// SPDX-License-Identifier: MIT
+#include "ui/NameDisplay.h"
+
+#include <QChar>
+#include <QStringList>
+
+namespace NameDisplay {
+
+namespace {
+
+constexpr char32_t openMark = 0x27E8;
+constexpr char32_t closeMark = 0x27E9;
+
+// Calls `visit(codePoint)` for each code point; a surrogate without its partner is passed alone.
+template <class Visit> void forEachCodePoint(QStringView text, Visit visit) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar unit = text[i];
+        if (unit.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            visit(QChar::surrogateToUcs4(unit, text[i + 1]));
+            ++i;
+        } else {
+            visit(char32_t(unit.unicode()));
+        }
+    }
+}
+
+QString codePoint(char32_t c) {
+    return QStringLiteral("U+%1").arg(uint(c), 4, 16, QLatin1Char('0')).toUpper();
+}
+
+// Characters that draw nothing although Unicode does not class them as format characters.
+bool isBlankFiller(char32_t c) {
+    return c == 0x034F || c == 0x115F || c == 0x1160 || c == 0x17B4 || c == 0x17B5 || c == 0x3164 || c == 0xFFA0;
+}
+
+bool needsCodePoint(char32_t c) {
+    if (c == openMark || c == closeMark || isBlankFiller(c))
+        return true;
+    switch (QChar::category(c)) {
+    case QChar::Other_Control:
+    case QChar::Other_Format:
+    case QChar::Other_Surrogate:
+    case QChar::Other_PrivateUse:
+    case QChar::Other_NotAssigned:
+    case QChar::Separator_Line:
+    case QChar::Separator_Paragraph:
+        return true;
+    case QChar::Separator_Space:
+        return c != U' ';
+    default:
+        return false;
+    }
+}
+
+void append(QString& text, char32_t c) {
+    if (QChar::requiresSurrogates(c)) {
+        text += QChar(QChar::highSurrogate(c));
+        text += QChar(QChar::lowSurrogate(c));
+    } else {
+        text += QChar(char16_t(c));
+    }
+}
+
+} // namespace
+
+QString visible(QStringView name) {
+    qsizetype leading = 0;
+    while (leading < name.size() && name[leading] == u' ')
+        ++leading;
+    qsizetype trailing = name.size();
+    while (trailing > leading && name[trailing - 1] == u' ')
+        --trailing;
+
+    QString shown;
+    shown.reserve(name.size() + 8);
+    qsizetype position = 0; // in UTF-16 units, to tell the edge spaces
+    forEachCodePoint(name, [&](char32_t c) {
+        const bool edge = position < leading || position >= trailing;
+        position += QChar::requiresSurrogates(c) ? 2 : 1;
+        if (c == U' ' ? edge : needsCodePoint(c)) {
+            append(shown, openMark);
+            shown += codePoint(c);
+            append(shown, closeMark);
+        } else {
+            append(shown, c);
+        }
+    });
+    return shown;
+}
+
+QString toolTip(QStringView name) {
+    QString tip = QStringLiteral("<p style=\"white-space:pre\">") + visible(name).toHtmlEscaped();
+    bool printableAscii = true;
+    for (const QChar c : name)
+        printableAscii = printableAscii && c.unicode() >= 0x20 && c.unicode() < 0x7F;
+    if (!printableAscii) {
+        QStringList points;
+        forEachCodePoint(name, [&](char32_t c) { points << codePoint(c); });
+        tip += QStringLiteral("<br>") + points.join(QLatin1Char(' '));
+    }
+    return tip + QStringLiteral("</p>");
+}
+
+} // namespace NameDisplay

@@ -1,0 +1,30 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QString>
+#include <QStringView>
+
+// How a user name is shown, in the list, in the editor's heading and to a screen reader. A name
+// comes from the registry, which anyone with the file may have written, so no character of it
+// may act on its neighbours or hide itself. Each such character is shown as its code point in
+// angle brackets, "⟨U+202E⟩":
+//   - control characters (tab "⟨U+0009⟩", line feed "⟨U+000A⟩", DEL, the C1 controls);
+//   - format characters: bidi embeddings, overrides and isolates, zero-width characters, the
+//     byte-order mark, the soft hyphen, tag characters;
+//   - line and paragraph separators, and every space but U+0020;
+//   - private-use, unassigned and lone surrogate code points, and fillers that draw nothing;
+//   - a space at the start or the end ("⟨U+0020⟩admin"); spaces between words stay spaces;
+//   - "⟨" and "⟩" themselves, so that a name which spells a mark is never taken for one.
+// Everything else, right-to-left letters included, is shown as it is. The brackets are in the
+// fonts every desktop has (the control pictures "␉", "␠" are not: they would show as empty boxes).
+// The stored name, and every lookup by it, stay exact: this is for the eye only.
+namespace NameDisplay {
+
+QString visible(QStringView name);
+
+// The tooltip of a list entry: the whole name as visible() shows it and, when the name holds any
+// character but printable ASCII, the code point of every character ("U+0430 U+0064 ..."), so
+// that look-alikes from other scripts can be told apart. Rich text, with the name escaped.
+QString toolTip(QStringView name);
+
+} // namespace NameDisplay
