@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "store/Statement.h"
 #include "store/Variant.h"
 
 #include <cstdint>
@@ -9,8 +10,6 @@
 #include <string>
 #include <unordered_map>
 #include <vector>
-
-struct sqlite3_stmt;
 
 namespace SQLite {
 class Statement;
@@ -54,11 +53,6 @@ public:
         Recordset* m_recordset;
         std::size_t m_column;
     };
-
-    struct StatementDeleter {
-        void operator()(sqlite3_stmt* statement) const;
-    };
-    using RawStatement = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
 
     // Opened by TableDef::OpenRecordset, standing on the first row by row identity.
     Recordset(Database& database, std::string table);

@@ -177,8 +177,13 @@ TEST_F(RecordsetTest, RefusedValuesNameTheFieldAndLeaveTheRowAlone) {
     EXPECT_EQ(failure([&] { servers->Fields("Name").SetValue(std::string("a\0b", 3)); }, &description),
               dao::ErrorNumber::ValueRefused);
     EXPECT_NE(description.find("NUL"), std::string::npos);
-    EXPECT_EQ(failure([&] { servers->Fields("Name").SetValue(std::string("\xC3\x28")); }),
-              dao::ErrorNumber::ValueRefused);
+    // Not UTF-8: a cut sequence, a surrogate, an overlong "/", a code point past U+10FFFF.
+    for (const char* bytes : {"\xC3\x28", "a\xED\xA0\x80", "\xC0\xAF", "\xF4\x90\x80\x80", "\xE2\x82"}) {
+        EXPECT_EQ(failure([&] { servers->Fields("Name").SetValue(std::string(bytes)); }, &description),
+                  dao::ErrorNumber::ValueRefused)
+            << bytes;
+        EXPECT_NE(description.find("not valid UTF-8"), std::string::npos) << description;
+    }
 
     EXPECT_EQ(other.text("SELECT quote(Password) || quote(Name) || quote(Description) || quote(Official) FROM Servers"),
               before);
