@@ -35,6 +35,9 @@ enum class ErrorNumber : int {
     InvalidArgument = 20,   // an option the engine does not offer
     AccountNotFound = 21,   // no row carries the user name looked for
     EngineFailure = 22,     // any other failure of SQLite; its own message follows
+    AccountChanged = 23,    // the row no longer holds what was read: another program changed it
+    UnexpectedChange = 24,  // a write did not land as given (a trigger or a column of the file); undone
+    WorkLimitExceeded = 25, // a statement ran past its bound of work (a looping trigger or view); undone
 };
 
 // The one error type of the store. number() is positive and stable; description() speaks to an

@@ -13,6 +13,8 @@
 
 #include <strings.h>
 
+#include <bit>
+
 namespace dao {
 
 namespace {
@@ -37,6 +39,13 @@ bool sameName(const std::string& a, const std::string& b) {
     return strcasecmp(a.c_str(), b.c_str()) == 0;
 }
 
+// The same storage class and the same bytes: 0.0 and -0.0 differ, as do the integer 1 and 1.0.
+bool identical(const Variant& a, const Variant& b) {
+    if (a.isReal() && b.isReal())
+        return std::bit_cast<std::uint64_t>(a.toReal()) == std::bit_cast<std::uint64_t>(b.toReal());
+    return a == b;
+}
+
 } // namespace
 
 // --- Fields ---------------------------------------------------------------------------------
@@ -57,6 +66,14 @@ void Recordset::FieldRef::SetValue(dao::Variant&& value) {
     m_recordset->assign(m_column, std::move(value));
 }
 
+void Recordset::FieldRef::SetOriginalValue(const dao::Variant& value) {
+    m_recordset->database();
+    if (m_recordset->m_editMode != EditMode::Edit)
+        throw Error(ErrorNumber::NotEditing, "The original value of " + inQuotes(m_recordset->m_columns[m_column]) +
+                                                 " can only be given after Edit.");
+    m_recordset->m_original[m_column] = value;
+}
+
 // --- Opening and closing --------------------------------------------------------------------
 
 Recordset::Recordset(Database& database, std::string table) : m_database(&database), m_table(std::move(table)) {
@@ -71,6 +88,7 @@ Recordset::Recordset(Database& database, std::string table) : m_database(&databa
     if (m_columns.empty())
         throw Error(ErrorNumber::TableNotFound, inQuotes(database.Name()) + " has no table " + inQuotes(m_table) + ".");
     m_buffer.resize(m_columns.size());
+    m_original.resize(m_columns.size());
     database.attach(this);
     try {
         MoveFirst();
@@ -89,6 +107,7 @@ void Recordset::Close() {
     m_scan.reset();
     m_rowQuery.reset();
     m_writes.clear();
+    m_rowReaders.clear();
     m_scanLive = false;
     m_bof = m_eof = true;
     m_editMode = EditMode::None;
@@ -187,7 +206,15 @@ void Recordset::startScan(const std::string& where, const std::vector<Variant>& 
 
 void Recordset::step() {
     m_rowLoaded = false;
-    if (stepRow(m_scan.get())) {
+    database().beginWork();
+    bool row = false;
+    try {
+        row = stepRow(m_scan.get());
+    } catch (...) {
+        sqlite3_reset(m_scan.get()); // releases the read lock
+        throw;
+    }
+    if (row) {
         m_scanLive = true; // the row identity is read only when needed: see rowid()
         m_eof = false;
     } else {
@@ -275,6 +302,7 @@ void Recordset::Seek(const Variant& key) {
                                                "SELECT ?1 = ?2 COLLATE " + quoteIdentifier(first.collation));
             bindValue(equal.get(), 1, columnValue(m_scan.get(), 1));
             bindValue(equal.get(), 2, key);
+            database().beginWork();
             m_noMatch = !stepRow(equal.get()) || sqlite3_column_int(equal.get(), 0) != 1;
         } catch (const std::exception& failure) {
             database().fail(failure);
@@ -344,6 +372,7 @@ Variant Recordset::read(std::size_t column) {
             }
             sqlite3_stmt* query = m_rowQuery.get();
             sqlite3_reset(query);
+            db.beginWork();
             check(sqlite3_db_handle(query), sqlite3_bind_int64(query, 1, rowid()));
             if (!stepRow(query)) {
                 sqlite3_reset(query);
@@ -371,17 +400,20 @@ void Recordset::Edit() {
     suspendScan();
     m_editMode = EditMode::Edit;
     std::fill(m_buffer.begin(), m_buffer.end(), std::nullopt);
+    std::fill(m_original.begin(), m_original.end(), std::nullopt);
 }
 
 void Recordset::AddNew() {
     database();
     m_editMode = EditMode::AddNew;
     std::fill(m_buffer.begin(), m_buffer.end(), std::nullopt);
+    std::fill(m_original.begin(), m_original.end(), std::nullopt);
 }
 
 void Recordset::CancelUpdate() {
     m_editMode = EditMode::None;
     std::fill(m_buffer.begin(), m_buffer.end(), std::nullopt);
+    std::fill(m_original.begin(), m_original.end(), std::nullopt);
 }
 
 void Recordset::assign(std::size_t column, Variant&& value) {
@@ -417,6 +449,7 @@ void Recordset::Update(UpdateType type, bool /*force: every update writes only i
     db.write([&] { writeBuffer(); });
     m_editMode = EditMode::None;
     std::fill(m_buffer.begin(), m_buffer.end(), std::nullopt);
+    std::fill(m_original.begin(), m_original.end(), std::nullopt);
     m_rowLoaded = false;
 }
 
@@ -458,6 +491,9 @@ void Recordset::writeBuffer() {
         statement = std::make_unique<SQLite::Statement>(database().connection(), sql);
     }
 
+    if (m_editMode == EditMode::Edit)
+        checkOriginalValues(shape);
+
     SQLite::Statement& write = *statement;
     write.reset();
     write.clearBindings();
@@ -466,6 +502,9 @@ void Recordset::writeBuffer() {
     if (m_editMode == EditMode::Edit)
         write.bind(static_cast<int>(assigned.size() + 1), static_cast<int64_t>(m_rowid));
 
+    sqlite3* connection = database().connection().getHandle();
+    const std::int64_t changesBefore = sqlite3_total_changes64(connection);
+    database().beginWork();
     bool changed = false;
     try {
         changed = assigned.empty() && m_editMode == EditMode::Edit ? write.executeStep() : write.exec() == 1;
@@ -476,9 +515,104 @@ void Recordset::writeBuffer() {
             refuse(failure);
         throw;
     }
-    if (!changed)
+    if (assigned.empty() && m_editMode == EditMode::Edit) {
+        if (!changed)
+            throw Error(ErrorNumber::RowRemoved,
+                        "The row of " + inQuotes(m_table) +
+                            " being changed was removed by another program; nothing was saved.");
+        return;
+    }
+    checkWritten(shape, assigned, changed, sqlite3_total_changes64(connection) - changesBefore);
+}
+
+// The chosen columns of one row, by row identity (?1); one statement per set of columns, kept.
+sqlite3_stmt* Recordset::rowReader(const std::string& shape, const std::vector<std::size_t>& columns) {
+    RawStatement& reader = m_rowReaders[shape];
+    if (!reader) {
+        std::string names;
+        for (const std::size_t column : columns)
+            names += (names.empty() ? "" : ", ") + quoteIdentifier(m_columns[column]);
+        reader = prepare(database().connection().getHandle(),
+                         "SELECT " + names + " FROM " + quoteIdentifier(m_table) + " WHERE rowid = ?1");
+    }
+    sqlite3_reset(reader.get());
+    return reader.get();
+}
+
+// Inside the write's transaction, before writing: the row must still hold every original value.
+void Recordset::checkOriginalValues(const std::string& shape) {
+    std::vector<std::size_t> checked;
+    std::string key = "O" + shape;
+    for (std::size_t i = 0; i < m_original.size(); ++i) {
+        key += m_original[i] ? '+' : '-';
+        if (m_original[i])
+            checked.push_back(i);
+    }
+    if (checked.empty())
+        return;
+    sqlite3_stmt* reader = rowReader(key, checked);
+    check(sqlite3_db_handle(reader), sqlite3_bind_int64(reader, 1, m_rowid));
+    database().beginWork();
+    if (!stepRow(reader)) {
+        sqlite3_reset(reader);
         throw Error(ErrorNumber::RowRemoved, "The row of " + inQuotes(m_table) +
                                                  " being changed was removed by another program; nothing was saved.");
+    }
+    for (std::size_t k = 0; k < checked.size(); ++k) {
+        if (identical(columnValue(reader, static_cast<int>(k)), *m_original[checked[k]]))
+            continue;
+        const std::string& field = m_columns[checked[k]];
+        sqlite3_reset(reader);
+        throw Error(ErrorNumber::AccountChanged, "The row of " + inQuotes(m_table) +
+                                                     " was changed by another program since it was read (its field " +
+                                                     inQuotes(field) + " differs); nothing was saved.");
+    }
+    sqlite3_reset(reader);
+}
+
+// After the write, before its transaction ends: exactly one row changed, and it holds exactly
+// what was given. Anything else was done by the file's own schema, and the write is undone.
+void Recordset::checkWritten(const std::string& shape, const std::vector<std::size_t>& assigned, bool changed,
+                             std::int64_t changes) {
+    const std::string undone = " Nothing was saved.";
+    sqlite3* connection = database().connection().getHandle();
+    const std::int64_t row = m_editMode == EditMode::Edit ? m_rowid : sqlite3_last_insert_rowid(connection);
+    sqlite3_stmt* reader = rowReader(shape, assigned);
+    check(connection, sqlite3_bind_int64(reader, 1, row));
+    database().beginWork();
+    const bool found = stepRow(reader);
+    if (!changed || !found) {
+        sqlite3_reset(reader);
+        if (m_editMode == EditMode::Edit && !changed && !found)
+            throw Error(ErrorNumber::RowRemoved,
+                        "The row of " + inQuotes(m_table) + " being changed was removed by another program;" + undone);
+        throw Error(ErrorNumber::UnexpectedChange,
+                    "A trigger of the registry " + inQuotes(database().Name()) +
+                        (!changed ? " ignored the write to " : " removed the row just written to ") +
+                        inQuotes(m_table) + "." + undone);
+    }
+    for (std::size_t k = 0; k < assigned.size(); ++k) {
+        const Variant stored = columnValue(reader, static_cast<int>(k));
+        const Variant& given = *m_buffer[assigned[k]];
+        if (identical(stored, given))
+            continue;
+        sqlite3_reset(reader);
+        const std::string field = inQuotes(m_columns[assigned[k]]);
+        // A column's type affinity turns text that looks like a number into that number.
+        if (given.isText() && (stored.isInteger() || stored.isReal()) && changes == 1)
+            throw Error(ErrorNumber::UnexpectedChange, "The field " + field + " of " + inQuotes(m_table) +
+                                                           " would have stored " + given.describe() + " as " +
+                                                           stored.describe() + ", as its column is declared." + undone);
+        throw Error(ErrorNumber::UnexpectedChange, "A trigger of the registry " + inQuotes(database().Name()) +
+                                                       " replaced the value written to the field " + field + " of " +
+                                                       inQuotes(m_table) + "." + undone);
+    }
+    sqlite3_reset(reader);
+    if (changes != 1)
+        throw Error(ErrorNumber::UnexpectedChange,
+                    "A trigger of the registry " + inQuotes(database().Name()) + " changed " +
+                        std::to_string(changes - 1) + (changes == 2 ? " other row" : " other rows") +
+                        " along with the one written to " + inQuotes(m_table) + "." + undone);
 }
 
 // A value broke one of the table's rules. Our own tables name each rule "Field: rule"; rules
