@@ -55,7 +55,7 @@ public:
     // runs no instructions. It is far above what any step of a list load, a save or an import
     // needs, each row being a step of its own. A whole-file check (PRAGMA integrity_check) needs
     // more: SetWorkLimit(0) lifts the bound, and SetWorkLimit(DefaultWorkLimit) restores it.
-    static constexpr std::int64_t DefaultWorkLimit = 200'000'000;
+    static constexpr std::int64_t DefaultWorkLimit = 20'000'000;
     void SetWorkLimit(std::int64_t instructions);
     std::int64_t WorkLimit() const { return m_workLimit; }
 

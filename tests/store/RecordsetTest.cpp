@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <SQLiteCpp/Database.h>
 #include <SQLiteCpp/Statement.h>
+#include <sqlite3.h>
 
 #include <chrono>
 #include <thread>
@@ -106,8 +108,17 @@ TEST_F(RecordsetTest, WalksInBinaryIndexOrderWithDuplicatesStableAndNullsFirst) 
 
 TEST_F(RecordsetTest, TraversalUsesTheIndexWithoutSorting) {
     OtherProgram other(path);
-    SQLite::Statement explain(other.connection(), "EXPLAIN QUERY PLAN SELECT rowid, \"User\" FROM \"Servers\" "
-                                                  "INDEXED BY \"User\" ORDER BY \"User\" COLLATE \"BINARY\", rowid");
+    other.addAccount("alice", "pw");
+    auto servers = open();
+    // The statement the cursor stands on, as it really runs it.
+    std::string scan;
+    sqlite3* connection = database->connection().getHandle();
+    for (sqlite3_stmt* statement = sqlite3_next_stmt(connection, nullptr); statement;
+         statement = sqlite3_next_stmt(connection, statement))
+        if (sqlite3_stmt_busy(statement))
+            scan = sqlite3_sql(statement);
+    ASSERT_NE(scan.find("ORDER BY"), std::string::npos) << scan;
+    SQLite::Statement explain(other.connection(), "EXPLAIN QUERY PLAN " + scan);
     std::string plan;
     while (explain.executeStep())
         plan += explain.getColumn(3).getString() + " | ";

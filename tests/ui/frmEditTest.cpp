@@ -362,6 +362,23 @@ TEST_F(EditorTest, AChangeByAnotherProgramSinceOpeningIsNeverUndone) {
     }
 }
 
+TEST_F(EditorTest, AnIndexThatIgnoresCaseStillSavesToTheExactName) {
+    other->exec("DROP INDEX User; CREATE INDEX User ON Servers (User COLLATE NOCASE)");
+    const char* const users[] = {"ALICE", "Alice", "alice"}; // equal to the index: listed as stored
+    for (const char* user : users)
+        other->addAccount(user, "pw", "untouched");
+    for (int entry = 0; entry < 3; ++entry) {
+        frmEdit* editor = doubleClick(entry);
+        EXPECT_EQ(editor->lblUser->text(), users[entry]);
+        retype(editor->txtName, "edited");
+        editor->cmdEdit->click();
+        EXPECT_TRUE(editorGone());
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(row(users[i], "Name"), i <= entry ? "'edited'" : "'untouched'") << users[i];
+        list.reset();
+    }
+}
+
 TEST_F(EditorTest, DuplicateNamesBothOpenAndSaveTheFirstRow) {
     other->addAccount("bob", "first");
     other->addAccount("bob", "second");
