@@ -532,6 +532,8 @@ sqlite3_stmt* Recordset::rowReader(const std::string& shape, const std::vector<s
         std::string names;
         for (const std::size_t column : columns)
             names += (names.empty() ? "" : ", ") + quoteIdentifier(m_columns[column]);
+        if (names.empty())
+            names = "rowid"; // a new row of default values: only that it is there
         reader = prepare(database().connection().getHandle(),
                          "SELECT " + names + " FROM " + quoteIdentifier(m_table) + " WHERE rowid = ?1");
     }
