@@ -13,8 +13,6 @@
 
 #include <strings.h>
 
-#include <bit>
-
 namespace dao {
 
 namespace {
@@ -37,13 +35,6 @@ void bindVariant(SQLite::Statement& statement, int index, const Variant& value) 
 
 bool sameName(const std::string& a, const std::string& b) {
     return strcasecmp(a.c_str(), b.c_str()) == 0;
-}
-
-// The same storage class and the same bytes: 0.0 and -0.0 differ, as do the integer 1 and 1.0.
-bool identical(const Variant& a, const Variant& b) {
-    if (a.isReal() && b.isReal())
-        return std::bit_cast<std::uint64_t>(a.toReal()) == std::bit_cast<std::uint64_t>(b.toReal());
-    return a == b;
 }
 
 } // namespace
@@ -561,7 +552,7 @@ void Recordset::checkOriginalValues(const std::string& shape) {
                                                  " being changed was removed by another program; nothing was saved.");
     }
     for (std::size_t k = 0; k < checked.size(); ++k) {
-        if (identical(columnValue(reader, static_cast<int>(k)), *m_original[checked[k]]))
+        if (columnHolds(reader, static_cast<int>(k), *m_original[checked[k]]))
             continue;
         const std::string& field = m_columns[checked[k]];
         sqlite3_reset(reader);
@@ -594,10 +585,10 @@ void Recordset::checkWritten(const std::string& shape, const std::vector<std::si
                         inQuotes(m_table) + "." + undone);
     }
     for (std::size_t k = 0; k < assigned.size(); ++k) {
-        const Variant stored = columnValue(reader, static_cast<int>(k));
         const Variant& given = *m_buffer[assigned[k]];
-        if (identical(stored, given))
+        if (columnHolds(reader, static_cast<int>(k), given))
             continue;
+        const Variant stored = columnValue(reader, static_cast<int>(k));
         sqlite3_reset(reader);
         const std::string field = inQuotes(m_columns[assigned[k]]);
         // A column's type affinity turns text that looks like a number into that number.

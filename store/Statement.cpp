@@ -4,6 +4,9 @@
 #include <SQLiteCpp/Exception.h>
 #include <sqlite3.h>
 
+#include <bit>
+#include <string_view>
+
 namespace dao {
 
 void StatementDeleter::operator()(sqlite3_stmt* statement) const {
@@ -46,6 +49,32 @@ Variant columnValue(sqlite3_stmt* statement, int column) {
     }
     default:
         return {};
+    }
+}
+
+bool columnHolds(sqlite3_stmt* statement, int column, const Variant& value) {
+    switch (sqlite3_column_type(statement, column)) {
+    case SQLITE_INTEGER:
+        return value.isInteger() && value.toInteger() == sqlite3_column_int64(statement, column);
+    case SQLITE_FLOAT:
+        return value.isReal() && std::bit_cast<std::uint64_t>(value.toReal()) ==
+                                     std::bit_cast<std::uint64_t>(sqlite3_column_double(statement, column));
+    case SQLITE_TEXT: {
+        const std::string* text = value.text();
+        if (!text)
+            return false;
+        const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+        return std::string_view(bytes, static_cast<std::size_t>(sqlite3_column_bytes(statement, column))) == *text;
+    }
+    case SQLITE_BLOB: {
+        if (!value.isBlob())
+            return false;
+        const auto* bytes = static_cast<const char*>(sqlite3_column_blob(statement, column));
+        const auto size = static_cast<std::size_t>(sqlite3_column_bytes(statement, column));
+        return std::string_view(bytes ? bytes : "", size) == value.toText();
+    }
+    default:
+        return value.isNull();
     }
 }
 

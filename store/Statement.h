@@ -31,6 +31,10 @@ bool stepRow(sqlite3_stmt* statement);
 // The column of the current row with its storage class: null, integer, real, text or blob.
 Variant columnValue(sqlite3_stmt* statement, int column);
 
+// Whether the column of the current row holds exactly `value`: the same storage class and the
+// same bytes (0.0 and -0.0 differ, as do the integer 1 and 1.0). Copies nothing.
+bool columnHolds(sqlite3_stmt* statement, int column, const Variant& value);
+
 // Binds `value` with its own storage class; text and blobs are copied.
 void bindValue(sqlite3_stmt* statement, int index, const Variant& value);
 
