@@ -16,6 +16,9 @@ namespace dao {
 
 namespace {
 
+// SQLite calls the work bound's check after every this many instructions.
+constexpr int progressPeriod = 1000;
+
 // A registry may come from anywhere: SQLite's own advice for files that may be hostile. The
 // file's schema may not call functions or virtual tables with side effects, nor may anything
 // write to SQLite's own tables; every page's cells are checked as they are read; no value,
@@ -45,6 +48,7 @@ Database::Database(Workspace* workspace, std::string path, bool readOnly)
         m_connection = std::make_unique<SQLite::Database>(m_path, flags,
                                                           static_cast<int>(DBEngine::instance().BusyTimeout().count()));
         guardAgainstHostileFile(*m_connection);
+        sqlite3_progress_handler(m_connection->getHandle(), progressPeriod, &Database::onProgress, this);
         // SQLite reads nothing until the first statement; read the schema now, so that a file
         // that is not a database (or is locked past the busy timeout) fails the open itself.
         SQLite::Statement probe(*m_connection, "SELECT count(*) FROM sqlite_schema");
@@ -73,11 +77,33 @@ Database::~Database() {
         m_workspace->forget(this);
 }
 
+int Database::onProgress(void* database) {
+    auto* self = static_cast<Database*>(database);
+    self->m_work += progressPeriod;
+    if (self->m_workLimit <= 0 || self->m_work <= self->m_workLimit)
+        return 0;
+    self->m_workExceeded = true;
+    return 1; // SQLite stops the statement with SQLITE_INTERRUPT
+}
+
+void Database::SetWorkLimit(std::int64_t instructions) {
+    m_workLimit = instructions;
+}
+
 void Database::fail(const std::exception& failure) const {
     if (const auto* error = dynamic_cast<const Error*>(&failure))
         throw *error;
-    if (const auto* sqliteFailure = dynamic_cast<const SQLite::Exception*>(&failure))
+    if (const auto* sqliteFailure = dynamic_cast<const SQLite::Exception*>(&failure)) {
+        if (sqliteFailure->getErrorCode() == SQLITE_INTERRUPT && m_workExceeded) {
+            m_workExceeded = false;
+            throw Error(ErrorNumber::WorkLimitExceeded,
+                        "Work on " + inQuotes(m_path) + " was stopped after " + std::to_string(m_workLimit) +
+                            " steps of the database engine, far more than Vantrel ever needs: a trigger or view of "
+                            "the registry may run without end. Nothing was changed, and the file is free for other "
+                            "programs again.");
+        }
         throw translate(*sqliteFailure, m_path, m_connection ? sqlite3_system_errno(m_connection->getHandle()) : 0);
+    }
     throw Error(ErrorNumber::EngineFailure,
                 "The database engine failed on " + inQuotes(m_path) + ": " + failure.what() + ".");
 }
@@ -102,6 +128,7 @@ void Database::detach(Recordset* recordset) {
 
 TableDef Database::TableDefs(const std::string& name) {
     try {
+        beginWork();
         SQLite::Statement lookup(connection(),
                                  "SELECT name FROM sqlite_schema WHERE type = 'table' AND name = ?1 COLLATE NOCASE");
         lookup.bind(1, name);
@@ -159,8 +186,21 @@ void Database::AppendTableDef(TableDef& definition) {
 
 void Database::write(const std::function<void()>& work) {
     try {
+        beginWork();
         if (m_inTransaction) {
-            work();
+            try {
+                work();
+            } catch (const std::exception& failure) {
+                try {
+                    fail(failure);
+                } catch (const Error& error) {
+                    // The file holds part of this write (or, after the work bound, SQLite has
+                    // rolled the whole transaction back): the transaction can only be undone.
+                    if (error.code() == ErrorNumber::UnexpectedChange || error.code() == ErrorNumber::WorkLimitExceeded)
+                        m_spoiledBy = std::make_unique<Error>(error);
+                    throw;
+                }
+            }
             return;
         }
         // IMMEDIATE takes the write lock before anything is written, so a busy file is waited
@@ -181,6 +221,7 @@ void Database::write(const std::function<void()>& work) {
 void Database::BeginTrans() {
     if (m_inTransaction)
         throw Error(ErrorNumber::InvalidArgument, "A transaction is already open on " + inQuotes(m_path) + ".");
+    m_spoiledBy.reset();
     try {
         connection().exec("BEGIN IMMEDIATE");
     } catch (const std::exception& failure) {
@@ -193,6 +234,12 @@ void Database::CommitTrans() {
     if (!m_inTransaction)
         throw Error(ErrorNumber::InvalidArgument, "No transaction is open on " + inQuotes(m_path) + ".");
     m_inTransaction = false;
+    if (m_spoiledBy) {
+        const Error spoiledBy = *m_spoiledBy;
+        m_spoiledBy.reset();
+        connection().tryExec("ROLLBACK");
+        throw spoiledBy;
+    }
     try {
         connection().exec("COMMIT");
     } catch (const std::exception& failure) {
@@ -205,8 +252,11 @@ void Database::Rollback() {
     if (!m_inTransaction)
         throw Error(ErrorNumber::InvalidArgument, "No transaction is open on " + inQuotes(m_path) + ".");
     m_inTransaction = false;
+    m_spoiledBy.reset();
     try {
-        connection().exec("ROLLBACK");
+        // After the work bound stopped a write, SQLite has rolled the transaction back itself.
+        if (!sqlite3_get_autocommit(connection().getHandle()))
+            connection().exec("ROLLBACK");
     } catch (const std::exception& failure) {
         fail(failure);
     }
@@ -232,6 +282,7 @@ void Database::Close() {
     if (m_connection && m_inTransaction)
         m_connection->tryExec("ROLLBACK");
     m_inTransaction = false;
+    m_spoiledBy.reset();
     m_connection.reset();
 }
 

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "store/Error.h"
 #include "store/TableDef.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -46,6 +48,17 @@ public:
     // the index fits. Throws InvalidArgument for a size below 1.
     void SetCacheSize(int kibibytes);
 
+    // No single step of a statement may run more SQLite instructions than this bound, so that a
+    // file whose triggers or views loop without end cannot hold the program, or the write lock,
+    // for ever. Past it the statement is stopped, its transaction rolled back, and the operation
+    // throws WorkLimitExceeded. The bound counts work only: waiting for another program's lock
+    // runs no instructions. It is far above what any step of a list load, a save or an import
+    // needs, each row being a step of its own. A whole-file check (PRAGMA integrity_check) needs
+    // more: SetWorkLimit(0) lifts the bound, and SetWorkLimit(DefaultWorkLimit) restores it.
+    static constexpr std::int64_t DefaultWorkLimit = 20'000'000;
+    void SetWorkLimit(std::int64_t instructions);
+    std::int64_t WorkLimit() const { return m_workLimit; }
+
     // Closes every recordset opened on this database, then the file. May be called again.
     void Close();
     bool isOpen() const;
@@ -62,17 +75,26 @@ public:
     void write(const std::function<void()>& write);
     // Every SQLite failure leaves the engine as an Error naming this file.
     [[noreturn]] void fail(const std::exception& failure) const;
+    // Starts the work bound afresh: called before each step of the store's statements.
+    void beginWork() { m_work = 0; }
 
 private:
     friend class Workspace;
     Database(Workspace* workspace, std::string path, bool readOnly);
     void detachFromWorkspace() { m_workspace = nullptr; }
 
+    static int onProgress(void* database);
+
     Workspace* m_workspace;
     std::string m_path;
     std::unique_ptr<SQLite::Database> m_connection;
     std::vector<Recordset*> m_recordsets;
     bool m_inTransaction = false;
+    // A write inside BeginTrans that failed after changing the file: CommitTrans refuses.
+    std::unique_ptr<Error> m_spoiledBy;
+    std::int64_t m_workLimit = DefaultWorkLimit;
+    std::int64_t m_work = 0;
+    mutable bool m_workExceeded = false;
 };
 
 } // namespace dao

@@ -13,29 +13,31 @@ namespace dao {
 // Every failure of the store has one of these numbers. They are shown to the operator and may be
 // quoted in support requests, so a number never changes meaning once released.
 enum class ErrorNumber : int {
-    FileNotFound = 1,       // the registry path names nothing
-    NotAFile = 2,           // the path names a folder, device, FIFO, socket or a broken link
-    NotADatabase = 3,       // the file is not an SQLite database
-    FileInUse = 4,          // another program holds a lock longer than the busy timeout
-    ReadOnlyFile = 5,       // a write to a file that may only be read
-    DamagedFile = 6,        // the database is corrupt
-    DiskError = 7,          // reading or writing the file failed, or the disk is full
-    CannotOpen = 8,         // the file exists but cannot be opened (permissions, symbolic link loop)
-    TableNotFound = 9,      // no table of that name
-    TableExists = 10,       // appending a table that is already stored
-    IndexNotFound = 11,     // no index of that name on the table
-    UnsupportedIndex = 12,  // the index is not over plain columns
-    FieldNotFound = 13,     // no field of that name
-    NoCurrentRecord = 14,   // reading, editing or moving where no row is current
-    NotEditing = 15,        // assigning or updating without Edit or AddNew
-    ValueRefused = 16,      // a value breaks the field's type, size or zero-length rule
-    RowRemoved = 17,        // the row was deleted by another program before the update
-    ObjectClosed = 18,      // using a workspace, database or recordset after Close
-    InvalidDefinition = 19, // a table or field definition that cannot be stored
-    InvalidArgument = 20,   // an option the engine does not offer
-    AccountNotFound = 21,   // no row carries the user name looked for
-    EngineFailure = 22,     // any other failure of SQLite; its own message follows
-    // 23 AccountChanged, 24 UnexpectedChange, 25 WorkLimitExceeded
+    FileNotFound = 1,           // the registry path names nothing
+    NotAFile = 2,               // the path names a folder, device, FIFO, socket or a broken link
+    NotADatabase = 3,           // the file is not an SQLite database
+    FileInUse = 4,              // another program holds a lock longer than the busy timeout
+    ReadOnlyFile = 5,           // a write to a file that may only be read
+    DamagedFile = 6,            // the database is corrupt
+    DiskError = 7,              // reading or writing the file failed, or the disk is full
+    CannotOpen = 8,             // the file exists but cannot be opened (permissions, symbolic link loop)
+    TableNotFound = 9,          // no table of that name
+    TableExists = 10,           // appending a table that is already stored
+    IndexNotFound = 11,         // no index of that name on the table
+    UnsupportedIndex = 12,      // the index is not over plain columns
+    FieldNotFound = 13,         // no field of that name
+    NoCurrentRecord = 14,       // reading, editing or moving where no row is current
+    NotEditing = 15,            // assigning or updating without Edit or AddNew
+    ValueRefused = 16,          // a value breaks the field's type, size or zero-length rule
+    RowRemoved = 17,            // the row was deleted by another program before the update
+    ObjectClosed = 18,          // using a workspace, database or recordset after Close
+    InvalidDefinition = 19,     // a table or field definition that cannot be stored
+    InvalidArgument = 20,       // an option the engine does not offer
+    AccountNotFound = 21,       // no row carries the user name looked for
+    EngineFailure = 22,         // any other failure of SQLite; its own message follows
+    AccountChanged = 23,        // the row no longer holds what was read: another program changed it
+    UnexpectedChange = 24,      // a write did not land as given (a trigger or a column of the file); undone
+    WorkLimitExceeded = 25,     // a statement ran past its bound of work (a looping trigger or view); undone
     UnsupportedTable = 26,      // "Servers" is a view, a virtual table or a table without row identities
     HiddenRowIdentity = 27,     // a field of "Servers" is named rowid, oid or _rowid_ and hides the row identity
     TextConverted = 28,         // a text field of "Servers" would store typed text as a number

@@ -4,6 +4,7 @@
 #include "store/Database.h"
 #include "store/Error.h"
 #include "store/Field.h"
+#include "store/Statement.h"
 #include "store/Utf8.h"
 
 #include <SQLiteCpp/Database.h>
@@ -15,72 +16,6 @@
 namespace dao {
 
 namespace {
-
-// The scan and the row query run on SQLite's own interface: a list load reads a million rows, and
-// every call saved per row shows. The writes keep SQLiteCpp's statements.
-void check(sqlite3* connection, int result) {
-    if (result != SQLITE_OK)
-        throw SQLite::Exception(connection, result);
-}
-
-} // namespace
-
-void Recordset::StatementDeleter::operator()(sqlite3_stmt* statement) const {
-    sqlite3_finalize(statement);
-}
-
-namespace {
-
-Recordset::RawStatement prepare(sqlite3* connection, const std::string& sql) {
-    sqlite3_stmt* statement = nullptr;
-    check(connection, sqlite3_prepare_v2(connection, sql.c_str(), static_cast<int>(sql.size()), &statement, nullptr));
-    return Recordset::RawStatement(statement);
-}
-
-// True on a row, false past the last one; a failure throws.
-bool stepRow(sqlite3_stmt* statement) {
-    const int result = sqlite3_step(statement);
-    if (result == SQLITE_ROW)
-        return true;
-    if (result == SQLITE_DONE)
-        return false;
-    throw SQLite::Exception(sqlite3_db_handle(statement), result);
-}
-
-Variant columnValue(sqlite3_stmt* statement, int column) {
-    switch (sqlite3_column_type(statement, column)) {
-    case SQLITE_INTEGER:
-        return Variant(static_cast<std::int64_t>(sqlite3_column_int64(statement, column)));
-    case SQLITE_FLOAT:
-        return Variant(sqlite3_column_double(statement, column));
-    case SQLITE_TEXT: {
-        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
-        return Variant(std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(statement, column))));
-    }
-    case SQLITE_BLOB: {
-        const auto* bytes = static_cast<const char*>(sqlite3_column_blob(statement, column));
-        return Variant(Blob{std::string(bytes, static_cast<std::size_t>(sqlite3_column_bytes(statement, column)))});
-    }
-    default:
-        return {};
-    }
-}
-
-void bindValue(sqlite3_stmt* statement, int index, const Variant& value) {
-    sqlite3* connection = sqlite3_db_handle(statement);
-    if (value.isNull())
-        check(connection, sqlite3_bind_null(statement, index));
-    else if (value.isInteger())
-        check(connection, sqlite3_bind_int64(statement, index, value.toInteger()));
-    else if (value.isReal())
-        check(connection, sqlite3_bind_double(statement, index, value.toReal()));
-    else {
-        const std::string bytes = value.toText();
-        const auto size = static_cast<int>(bytes.size());
-        check(connection, value.isText() ? sqlite3_bind_text(statement, index, bytes.data(), size, SQLITE_TRANSIENT)
-                                         : sqlite3_bind_blob(statement, index, bytes.data(), size, SQLITE_TRANSIENT));
-    }
-}
 
 // Text is not copied: the edit buffer holds it until the write has run.
 void bindVariant(SQLite::Statement& statement, int index, const Variant& value) {
@@ -122,6 +57,14 @@ void Recordset::FieldRef::SetValue(dao::Variant&& value) {
     m_recordset->assign(m_column, std::move(value));
 }
 
+void Recordset::FieldRef::SetOriginalValue(const dao::Variant& value) {
+    m_recordset->database();
+    if (m_recordset->m_editMode != EditMode::Edit)
+        throw Error(ErrorNumber::NotEditing, "The original value of " + inQuotes(m_recordset->m_columns[m_column]) +
+                                                 " can only be given after Edit.");
+    m_recordset->m_original[m_column] = value;
+}
+
 // --- Opening and closing --------------------------------------------------------------------
 
 Recordset::Recordset(Database& database, std::string table) : m_database(&database), m_table(std::move(table)) {
@@ -136,6 +79,7 @@ Recordset::Recordset(Database& database, std::string table) : m_database(&databa
     if (m_columns.empty())
         throw Error(ErrorNumber::TableNotFound, inQuotes(database.Name()) + " has no table " + inQuotes(m_table) + ".");
     m_buffer.resize(m_columns.size());
+    m_original.resize(m_columns.size());
     database.attach(this);
     try {
         MoveFirst();
@@ -154,6 +98,7 @@ void Recordset::Close() {
     m_scan.reset();
     m_rowQuery.reset();
     m_writes.clear();
+    m_rowReaders.clear();
     m_scanLive = false;
     m_bof = m_eof = true;
     m_editMode = EditMode::None;
@@ -252,7 +197,15 @@ void Recordset::startScan(const std::string& where, const std::vector<Variant>& 
 
 void Recordset::step() {
     m_rowLoaded = false;
-    if (stepRow(m_scan.get())) {
+    database().beginWork();
+    bool row = false;
+    try {
+        row = stepRow(m_scan.get());
+    } catch (...) {
+        sqlite3_reset(m_scan.get()); // releases the read lock
+        throw;
+    }
+    if (row) {
         m_scanLive = true; // the row identity is read only when needed: see rowid()
         m_eof = false;
     } else {
@@ -340,6 +293,7 @@ void Recordset::Seek(const Variant& key) {
                                                "SELECT ?1 = ?2 COLLATE " + quoteIdentifier(first.collation));
             bindValue(equal.get(), 1, columnValue(m_scan.get(), 1));
             bindValue(equal.get(), 2, key);
+            database().beginWork();
             m_noMatch = !stepRow(equal.get()) || sqlite3_column_int(equal.get(), 0) != 1;
         } catch (const std::exception& failure) {
             database().fail(failure);
@@ -409,6 +363,7 @@ Variant Recordset::read(std::size_t column) {
             }
             sqlite3_stmt* query = m_rowQuery.get();
             sqlite3_reset(query);
+            db.beginWork();
             check(sqlite3_db_handle(query), sqlite3_bind_int64(query, 1, rowid()));
             if (!stepRow(query)) {
                 sqlite3_reset(query);
@@ -436,17 +391,20 @@ void Recordset::Edit() {
     suspendScan();
     m_editMode = EditMode::Edit;
     std::fill(m_buffer.begin(), m_buffer.end(), std::nullopt);
+    std::fill(m_original.begin(), m_original.end(), std::nullopt);
 }
 
 void Recordset::AddNew() {
     database();
     m_editMode = EditMode::AddNew;
     std::fill(m_buffer.begin(), m_buffer.end(), std::nullopt);
+    std::fill(m_original.begin(), m_original.end(), std::nullopt);
 }
 
 void Recordset::CancelUpdate() {
     m_editMode = EditMode::None;
     std::fill(m_buffer.begin(), m_buffer.end(), std::nullopt);
+    std::fill(m_original.begin(), m_original.end(), std::nullopt);
 }
 
 void Recordset::assign(std::size_t column, Variant&& value) {
@@ -482,6 +440,7 @@ void Recordset::Update(UpdateType type, bool /*force: every update writes only i
     db.write([&] { writeBuffer(); });
     m_editMode = EditMode::None;
     std::fill(m_buffer.begin(), m_buffer.end(), std::nullopt);
+    std::fill(m_original.begin(), m_original.end(), std::nullopt);
     m_rowLoaded = false;
 }
 
@@ -523,6 +482,9 @@ void Recordset::writeBuffer() {
         statement = std::make_unique<SQLite::Statement>(database().connection(), sql);
     }
 
+    if (m_editMode == EditMode::Edit)
+        checkOriginalValues(shape);
+
     SQLite::Statement& write = *statement;
     write.reset();
     write.clearBindings();
@@ -531,6 +493,9 @@ void Recordset::writeBuffer() {
     if (m_editMode == EditMode::Edit)
         write.bind(static_cast<int>(assigned.size() + 1), static_cast<int64_t>(m_rowid));
 
+    sqlite3* connection = database().connection().getHandle();
+    const std::int64_t changesBefore = sqlite3_total_changes64(connection);
+    database().beginWork();
     bool changed = false;
     try {
         changed = assigned.empty() && m_editMode == EditMode::Edit ? write.executeStep() : write.exec() == 1;
@@ -541,9 +506,106 @@ void Recordset::writeBuffer() {
             refuse(failure);
         throw;
     }
-    if (!changed)
+    if (assigned.empty() && m_editMode == EditMode::Edit) {
+        if (!changed)
+            throw Error(ErrorNumber::RowRemoved,
+                        "The row of " + inQuotes(m_table) +
+                            " being changed was removed by another program; nothing was saved.");
+        return;
+    }
+    checkWritten(shape, assigned, changed, sqlite3_total_changes64(connection) - changesBefore);
+}
+
+// The chosen columns of one row, by row identity (?1); one statement per set of columns, kept.
+sqlite3_stmt* Recordset::rowReader(const std::string& shape, const std::vector<std::size_t>& columns) {
+    RawStatement& reader = m_rowReaders[shape];
+    if (!reader) {
+        std::string names;
+        for (const std::size_t column : columns)
+            names += (names.empty() ? "" : ", ") + quoteIdentifier(m_columns[column]);
+        if (names.empty())
+            names = "rowid"; // a new row of default values: only that it is there
+        reader = prepare(database().connection().getHandle(),
+                         "SELECT " + names + " FROM " + quoteIdentifier(m_table) + " WHERE rowid = ?1");
+    }
+    sqlite3_reset(reader.get());
+    return reader.get();
+}
+
+// Inside the write's transaction, before writing: the row must still hold every original value.
+void Recordset::checkOriginalValues(const std::string& shape) {
+    std::vector<std::size_t> checked;
+    std::string key = "O" + shape;
+    for (std::size_t i = 0; i < m_original.size(); ++i) {
+        key += m_original[i] ? '+' : '-';
+        if (m_original[i])
+            checked.push_back(i);
+    }
+    if (checked.empty())
+        return;
+    sqlite3_stmt* reader = rowReader(key, checked);
+    check(sqlite3_db_handle(reader), sqlite3_bind_int64(reader, 1, m_rowid));
+    database().beginWork();
+    if (!stepRow(reader)) {
+        sqlite3_reset(reader);
         throw Error(ErrorNumber::RowRemoved, "The row of " + inQuotes(m_table) +
                                                  " being changed was removed by another program; nothing was saved.");
+    }
+    for (std::size_t k = 0; k < checked.size(); ++k) {
+        if (columnHolds(reader, static_cast<int>(k), *m_original[checked[k]]))
+            continue;
+        const std::string& field = m_columns[checked[k]];
+        sqlite3_reset(reader);
+        throw Error(ErrorNumber::AccountChanged, "The row of " + inQuotes(m_table) +
+                                                     " was changed by another program since it was read (its field " +
+                                                     inQuotes(field) + " differs); nothing was saved.");
+    }
+    sqlite3_reset(reader);
+}
+
+// After the write, before its transaction ends: exactly one row changed, and it holds exactly
+// what was given. Anything else was done by the file's own schema, and the write is undone.
+void Recordset::checkWritten(const std::string& shape, const std::vector<std::size_t>& assigned, bool changed,
+                             std::int64_t changes) {
+    const std::string undone = " Nothing was saved.";
+    sqlite3* connection = database().connection().getHandle();
+    const std::int64_t row = m_editMode == EditMode::Edit ? m_rowid : sqlite3_last_insert_rowid(connection);
+    sqlite3_stmt* reader = rowReader(shape, assigned);
+    check(connection, sqlite3_bind_int64(reader, 1, row));
+    database().beginWork();
+    const bool found = stepRow(reader);
+    if (!changed || !found) {
+        sqlite3_reset(reader);
+        if (m_editMode == EditMode::Edit && !changed && !found)
+            throw Error(ErrorNumber::RowRemoved,
+                        "The row of " + inQuotes(m_table) + " being changed was removed by another program;" + undone);
+        throw Error(ErrorNumber::UnexpectedChange,
+                    "A trigger of the registry " + inQuotes(database().Name()) +
+                        (!changed ? " ignored the write to " : " removed the row just written to ") +
+                        inQuotes(m_table) + "." + undone);
+    }
+    for (std::size_t k = 0; k < assigned.size(); ++k) {
+        const Variant& given = *m_buffer[assigned[k]];
+        if (columnHolds(reader, static_cast<int>(k), given))
+            continue;
+        const Variant stored = columnValue(reader, static_cast<int>(k));
+        sqlite3_reset(reader);
+        const std::string field = inQuotes(m_columns[assigned[k]]);
+        // A column's type affinity turns text that looks like a number into that number.
+        if (given.isText() && (stored.isInteger() || stored.isReal()) && changes == 1)
+            throw Error(ErrorNumber::UnexpectedChange, "The field " + field + " of " + inQuotes(m_table) +
+                                                           " would have stored " + given.describe() + " as " +
+                                                           stored.describe() + ", as its column is declared." + undone);
+        throw Error(ErrorNumber::UnexpectedChange, "A trigger of the registry " + inQuotes(database().Name()) +
+                                                       " replaced the value written to the field " + field + " of " +
+                                                       inQuotes(m_table) + "." + undone);
+    }
+    sqlite3_reset(reader);
+    if (changes != 1)
+        throw Error(ErrorNumber::UnexpectedChange,
+                    "A trigger of the registry " + inQuotes(database().Name()) + " changed " +
+                        std::to_string(changes - 1) + (changes == 2 ? " other row" : " other rows") +
+                        " along with the one written to " + inQuotes(m_table) + "." + undone);
 }
 
 // A value broke one of the table's rules. Our own tables name each rule "Field: rule"; rules

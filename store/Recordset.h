@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "store/Statement.h"
 #include "store/Variant.h"
 
 #include <cstdint>
@@ -9,8 +10,6 @@
 #include <string>
 #include <unordered_map>
 #include <vector>
-
-struct sqlite3_stmt;
 
 namespace SQLite {
 class Statement;
@@ -47,6 +46,11 @@ public:
         void SetValue(const dao::Variant& value);
         // The same, taking the value over instead of copying it.
         void SetValue(dao::Variant&& value);
+        // After Edit: the value the field held when the caller read the row. Update then writes
+        // only while the row still holds exactly this value (the same storage class and bytes,
+        // null included), checked inside the write's own transaction; otherwise it writes
+        // nothing and throws AccountChanged. Fields given no original value are not checked.
+        void SetOriginalValue(const dao::Variant& value);
 
     private:
         friend class Recordset;
@@ -54,11 +58,6 @@ public:
         Recordset* m_recordset;
         std::size_t m_column;
     };
-
-    struct StatementDeleter {
-        void operator()(sqlite3_stmt* statement) const;
-    };
-    using RawStatement = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
 
     // Opened by TableDef::OpenRecordset, standing on the first row by row identity.
     Recordset(Database& database, std::string table);
@@ -93,8 +92,13 @@ public:
     void AddNew();
     // Writes the fields assigned since Edit or AddNew, all of them or none, in one transaction,
     // to the row the cursor stands on, found by its row identity. Fields not assigned keep what
-    // they hold in the file at that moment. Throws ValueRefused naming the field, RowRemoved
-    // when another program deleted the row meanwhile, FileInUse, ReadOnlyFile.
+    // they hold in the file at that moment. Before the transaction ends the row is read back:
+    // it must hold exactly the values given, and the statement must have changed that one row
+    // and nothing else. Throws ValueRefused naming the field, RowRemoved when another program
+    // deleted the row meanwhile, AccountChanged when a field no longer holds its original value
+    // (see SetOriginalValue), UnexpectedChange when the file's own triggers or column types
+    // changed, ignored or converted the write (the write is undone; inside BeginTrans the whole
+    // transaction can then only be rolled back), WorkLimitExceeded, FileInUse, ReadOnlyFile.
     void Update(UpdateType type = UpdateType::Regular, bool force = false);
     void CancelUpdate();
 
@@ -124,6 +128,10 @@ private:
     std::int64_t rowid() const;
     void resumeAfterCurrent();
     void writeBuffer();
+    void checkOriginalValues(const std::string& shape);
+    void checkWritten(const std::string& shape, const std::vector<std::size_t>& assigned, bool changed,
+                      std::int64_t changes);
+    sqlite3_stmt* rowReader(const std::string& shape, const std::vector<std::size_t>& columns);
     [[noreturn]] void refuse(const std::exception& failure);
 
     Database* m_database;
@@ -148,6 +156,9 @@ private:
 
     EditMode m_editMode = EditMode::None;
     std::vector<std::optional<dao::Variant>> m_buffer;
+    std::vector<std::optional<dao::Variant>> m_original;
+    // Reads of chosen fields of one row by row identity, for the checks around a write.
+    std::unordered_map<std::string, RawStatement> m_rowReaders;
     std::unordered_map<std::string, std::unique_ptr<SQLite::Statement>> m_writes;
 };
 

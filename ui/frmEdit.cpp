@@ -40,10 +40,10 @@ QString shown(const dao::Variant& value) {
     return value.isNull() ? QString() : QString::fromStdString(value.toText());
 }
 
-// The value to store for a box: exactly what was read when the operator left the box alone,
-// else the box's text.
+// The value to store for a box: exactly what was read, null included, when the operator left
+// the box alone, else the box's text.
 dao::Variant stored(bool unchanged, const dao::Variant& loaded, const QString& text) {
-    if (unchanged && !loaded.isNull())
+    if (unchanged)
         return loaded;
     return dao::Variant(text.toStdString());
 }
@@ -166,16 +166,31 @@ void frmEdit::cmdEdit_Click() {
         mdlDatabase::OpenDB();
         FindAccount();
         rsServers->Edit();
+        // The row must still be the one the editor loaded: the same user name and the same four
+        // fields, compared inside the save's own transaction. Another program may have changed,
+        // renamed or replaced the account meanwhile; its change is then kept and nothing is saved.
+        rsServers->Fields("User").SetOriginalValue(dao::Variant(User.toStdString()));
+        rsServers->Fields("Password").SetOriginalValue(m_loadedPassword);
+        rsServers->Fields("Name").SetOriginalValue(m_loadedName);
+        rsServers->Fields("Official").SetOriginalValue(m_loadedOfficial);
+        rsServers->Fields("Description").SetOriginalValue(m_loadedDescription);
         rsServers->Fields("Password")
             .SetValue(stored(txtPassword->isUnchanged(), m_loadedPassword, txtPassword->text()));
         rsServers->Fields("Name").SetValue(stored(txtName->isUnchanged(), m_loadedName, txtName->text()));
         const bool checked = chkOfficial->isChecked();
-        rsServers->Fields("Official")
-            .SetValue(checked == m_loadedChecked && !m_loadedOfficial.isNull() ? m_loadedOfficial
-                                                                               : dao::Variant(checked));
+        rsServers->Fields("Official").SetValue(checked == m_loadedChecked ? m_loadedOfficial : dao::Variant(checked));
         rsServers->Fields("Description")
             .SetValue(stored(txtDescription->isUnchanged(), m_loadedDescription, txtDescription->textWithCrLf()));
-        rsServers->Update(dao::UpdateType::Regular, false);
+        try {
+            rsServers->Update(dao::UpdateType::Regular, false);
+        } catch (const dao::Error& error) {
+            if (error.code() != dao::ErrorNumber::AccountChanged)
+                throw;
+            throw dao::Error(dao::ErrorNumber::AccountChanged,
+                             "The account " + dao::inQuotes(User.toStdString()) +
+                                 " was changed by another program since it was opened; nothing was saved. Press "
+                                 "Cancel and open the account again to see its current values.");
+        }
         mdlDatabase::CloseDB();
     });
     // A failed save keeps the editor open with everything the operator typed.

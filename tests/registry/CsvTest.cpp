@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
+#include "registry/AccountFormat.h"
 #include "registry/CsvReader.h"
 #include "registry/CsvWriter.h"
+#include "store/Field.h"
 
 #include <gtest/gtest.h>
 
@@ -94,6 +96,24 @@ TEST(CsvTest, LongInputAcrossReadBuffers) {
     EXPECT_EQ(records[2].line, 5u);
     EXPECT_EQ(records[2].fields[0], longField + "\n" + longField);
     EXPECT_EQ(records[2].fields[1], "2");
+}
+
+} // namespace
+
+namespace {
+
+TEST(CsvTest, TextThatIsNotStrictUtf8IsRefusedAsTheStoreRefusesIt) {
+    const dao::Field name("Name", dao::FieldType::Text, 50);
+    // A surrogate, an overlong "/", a code point past U+10FFFF, a cut sequence; then valid text.
+    const char* const refused[] = {"\xED\xA0\x80", "a\xC0\xAF", "\xF4\x90\x80\x80", "\xE6\x9D"};
+    for (const char* text : refused) {
+        dao::Variant value;
+        EXPECT_NE(registry::AccountFormat::parse(name, std::string(text), value).find("UTF-8"), std::string::npos)
+            << text;
+    }
+    dao::Variant value;
+    EXPECT_EQ(registry::AccountFormat::parse(name, std::string("Zo\xC3\xAB \xF0\x9F\x94\x91"), value), "");
+    EXPECT_EQ(value, dao::Variant(std::string("Zo\xC3\xAB \xF0\x9F\x94\x91")));
 }
 
 } // namespace

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 using namespace testing_support;
 using namespace mdlDatabase;
@@ -54,6 +56,25 @@ TEST_F(RegistryModuleTest, ZeroByteFileGetsTheTableAndOpensEmpty) {
     OtherProgram other(RegistryPath());
     EXPECT_EQ(other.number("SELECT count(*) FROM pragma_table_info('Servers')"), 8);
     EXPECT_EQ(other.text("SELECT group_concat(name) FROM pragma_index_info('User')"), "User");
+}
+
+TEST_F(RegistryModuleTest, ATableNeededWhileAnotherProgramBrieflyWritesIsWaitedFor) {
+    writeBytes(RegistryPath(), "");
+    OtherProgram locker(RegistryPath());
+    locker.exec("CREATE TABLE Other (n)");
+    locker.exec("BEGIN IMMEDIATE");
+    locker.exec("INSERT INTO Other VALUES (1)");
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        locker.exec("COMMIT");
+    });
+    EXPECT_NO_THROW(OpenDB());
+    release.join();
+    ASSERT_TRUE(rsServers);
+    EXPECT_TRUE(rsServers->BOF());
+    CloseDB();
+    EXPECT_EQ(locker.number("SELECT count(*) FROM Other"), 1) << "the other program's write is kept";
+    EXPECT_EQ(locker.number("SELECT count(*) FROM sqlite_schema WHERE name = 'Servers'"), 1);
 }
 
 TEST_F(RegistryModuleTest, TableMadeElsewhereIsUsedAsItStands) {
