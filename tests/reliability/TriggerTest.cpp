@@ -111,8 +111,11 @@ TEST(TriggerTest, ASaveChangesItsOwnFieldsAsGivenOrNothing) {
         "CREATE TABLE Loot (p); " + anUpdate + "INSERT INTO Loot SELECT Password FROM Servers; END";
     const std::string replacePassword = anUpdate + "UPDATE Servers SET Password = 'owned' WHERE rowid = new.rowid; END";
     const std::string ignoreSave = "CREATE TRIGGER Hostile BEFORE UPDATE ON Servers BEGIN SELECT RAISE(IGNORE); END";
-    const std::string growFile =
-        "CREATE TABLE Pad (b); " + anUpdate + "INSERT INTO Pad VALUES (zeroblob(20000000)); END";
+    // 40 rows of half a megabyte, within the longest row the store reads: 20 MB a save.
+    std::string growFile = "CREATE TABLE Pad (b); " + anUpdate;
+    for (int i = 0; i < 40; ++i)
+        growFile += "INSERT INTO Pad VALUES (zeroblob(500000)); ";
+    growFile += "END";
     const std::string loop = std::string(endless) + anUpdate + "SELECT count(*) FROM Endless; END";
     const std::string harmless =
         "CREATE TABLE Log (n); CREATE TRIGGER Harmless BEFORE INSERT ON Log BEGIN SELECT 1; END;" + anUpdate +
@@ -124,7 +127,7 @@ TEST(TriggerTest, ASaveChangesItsOwnFieldsAsGivenOrNothing) {
         {"replaces the saved password", replacePassword.c_str(), "new", 24,
          "replaced the value written to the field \"Password\" of \"Servers\". Nothing was saved."},
         {"ignores the save", ignoreSave.c_str(), "new", 24, "ignored the write to \"Servers\". Nothing was saved."},
-        {"grows the file by 20 MB a save", growFile.c_str(), "new", 24, "changed 1 other row along"},
+        {"grows the file by 20 MB a save", growFile.c_str(), "new", 24, "changed 40 other rows along"},
         {"reads a view without end", loop.c_str(), "new", 25, "was stopped after"},
         {"types \"0070\" into a numeric column", numeric.c_str(), "0070", 24,
          "The field \"Password\" of \"Servers\" would have stored text \"0070\" as integer 70"},
