@@ -2,10 +2,10 @@
 #include "ui/UserListModel.h"
 
 #include "ui/NameDisplay.h"
+#include "ui/StoredText.h"
 
 #include <QChar>
 #include <QString>
-#include <QStringDecoder>
 
 #include <algorithm>
 #include <string>
@@ -71,11 +71,8 @@ std::string_view UserListModel::utf8Name(int row) const {
     return {m_names.m_bytes.constData() + begin, static_cast<std::size_t>(m_names.m_ends[row] - begin)};
 }
 
-// QString::fromUtf8 would drop a byte-order mark at the start, and "\uFEFFbob" would open "bob".
 QString UserListModel::name(int row) const {
-    const std::string_view bytes = utf8Name(row);
-    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
-    return decoder(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+    return storedText(utf8Name(row));
 }
 
 // What the list shows, and what a screen reader hears, is the name with its invisible characters

@@ -8,6 +8,7 @@
 #include "ui/LimitedLineEdit.h"
 #include "ui/LimitedTextEdit.h"
 #include "ui/NameDisplay.h"
+#include "ui/StoredText.h"
 #include "ui/Twips.h"
 
 #include <QCheckBox>
@@ -37,7 +38,7 @@ QPushButton* makeButton(QWidget* parent, const char* name, const QString& captio
 }
 
 QString shown(const dao::Variant& value) {
-    return value.isNull() ? QString() : QString::fromStdString(value.toText());
+    return value.isNull() ? QString() : storedText(value.toText());
 }
 
 // The value to store for a box: exactly what was read, null included, when the operator left

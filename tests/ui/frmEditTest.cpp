@@ -261,6 +261,17 @@ TEST_F(EditorTest, LongAndUntouchedValuesRoundTripByteForByte) {
     EXPECT_EQ(row("alice"), before);
 }
 
+TEST_F(EditorTest, AChangedBoxKeepsTheByteOrderMarkItStartsWith) {
+    other->exec("INSERT INTO Servers (User, Password, Name) VALUES ('alice', 'pw', char(65279) || 'Al')");
+    frmEdit* editor = doubleClick(0);
+    editor->txtName->setFocus();
+    QTest::keyClick(editor->txtName, Qt::Key_End);
+    type(editor->txtName, "!");
+    editor->cmdEdit->click();
+    EXPECT_TRUE(editorGone());
+    EXPECT_EQ(other->text("SELECT hex(Name) FROM Servers"), "EFBBBF416C21");
+}
+
 TEST_F(EditorTest, AChangedDescriptionStoresEveryLineBreakAsCrLf) {
     other->exec("INSERT INTO Servers (User, Password, Description) VALUES "
                 "('alice', 'pw', 'dos' || char(13, 10) || 'unix' || char(10) || 'end')");
