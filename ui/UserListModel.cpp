@@ -1,11 +1,18 @@
 // SPDX-License-Identifier: MIT
 #include "ui/UserListModel.h"
 
+#include <algorithm>
+
+quint64 UserListModel::Builder::end(int row) const {
+    const auto wraps = std::upper_bound(m_wraps.cbegin(), m_wraps.cend(), row) - m_wraps.cbegin();
+    return (static_cast<quint64>(wraps) << 32) | m_ends[row];
+}
+
 void UserListModel::setNames(Builder&& names) {
     beginResetModel();
+    // Taken over as they are. Squeezing would copy both buffers whole, for room that was never
+    // touched and so costs no memory.
     m_names = std::move(names);
-    m_names.m_bytes.squeeze();
-    m_names.m_ends.squeeze();
     endResetModel();
 }
 
@@ -16,8 +23,8 @@ int UserListModel::rowCount(const QModelIndex& parent) const {
 std::string_view UserListModel::utf8Name(int row) const {
     if (row < 0 || row >= rowCount())
         return {};
-    const qsizetype begin = row == 0 ? 0 : m_names.m_ends[row - 1];
-    return {m_names.m_bytes.constData() + begin, static_cast<std::size_t>(m_names.m_ends[row] - begin)};
+    const quint64 begin = row == 0 ? 0 : m_names.end(row - 1);
+    return {m_names.m_bytes.constData() + begin, static_cast<std::size_t>(m_names.end(row) - begin)};
 }
 
 QString UserListModel::name(int row) const {

@@ -7,9 +7,9 @@
 
 #include <string_view>
 
-// The user names of the list window, packed: every name's UTF-8 bytes in one buffer and one
-// offset per name, about 20 bytes an account where a list of separate strings costs over 100.
-// A name becomes a QString only while the view paints or asks for it.
+// The user names of the list window, packed: every name's UTF-8 bytes in one buffer and where
+// each name ends, about 4 bytes an account beside its name's own bytes, where a list of separate
+// strings costs over 100. A name becomes a QString only while the view paints or asks for it.
 class UserListModel : public QAbstractListModel {
     Q_OBJECT
 
@@ -18,22 +18,31 @@ public:
     class Builder {
     public:
         // Room for millions of names is set aside at once. It is address space only: memory is
-        // taken as names arrive, and the buffers are never copied, nor their memory touched
-        // afresh, as they grow. setNames() hands the unused rest back.
+        // taken as names arrive, and the buffers grow in place (the C library moves blocks this
+        // large by remapping their pages), never copied, nor their memory touched afresh.
         Builder() {
             m_bytes.reserve(64 << 20);
-            m_ends.reserve(4 << 20);
+            m_ends.reserve(8 << 20);
         }
 
         void append(std::string_view utf8Name) {
+            const auto before = static_cast<quint64>(m_bytes.size());
             m_bytes.append(utf8Name.data(), static_cast<qsizetype>(utf8Name.size()));
-            m_ends.append(m_bytes.size());
+            const auto end = static_cast<quint64>(m_bytes.size());
+            // Ends are kept as their low 32 bits; the rows at which the buffer passes a multiple
+            // of 4 GiB are noted instead, almost never.
+            for (quint64 high = before >> 32; high < end >> 32; ++high)
+                m_wraps.append(static_cast<int>(m_ends.size()));
+            m_ends.append(static_cast<quint32>(end));
         }
 
     private:
         friend class UserListModel;
+        quint64 end(int row) const;
+
         QByteArray m_bytes;
-        QList<qsizetype> m_ends;
+        QList<quint32> m_ends;
+        QList<int> m_wraps; // ascending: each row whose end passed one more multiple of 4 GiB
     };
 
     using QAbstractListModel::QAbstractListModel;

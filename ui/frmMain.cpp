@@ -6,12 +6,11 @@
 #include "ui/MessageBox.h"
 #include "ui/Twips.h"
 #include "ui/UserListModel.h"
+#include "ui/UserListView.h"
 #include "ui/frmEdit.h"
 
 #include <QGuiApplication>
-#include <QHeaderView>
 #include <QScreen>
-#include <QTableView>
 
 #include <filesystem>
 
@@ -30,7 +29,7 @@ bool registryExists(const std::string& path) {
 frmMain::frmMain(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
-      m_lstUser(new QTableView(this)), m_users(new UserListModel(this)) {
+      m_lstUser(new UserListView(this)), m_users(new UserListModel(this)) {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Vantrel"));
     QFont font(QStringLiteral("Verdana"));
@@ -42,20 +41,10 @@ frmMain::frmMain(QWidget* parent)
     m_lstUser->setAccessibleName(tr("User names"));
     m_lstUser->setGeometry(twips::rect(0, 0, 2055, 4740));
     m_lstUser->setModel(m_users);
-    // A one-column table without headers or grid, since it alone lays out a million rows of one
-    // height without visiting each of them: QListView walks every row, even with uniform sizes.
-    m_lstUser->horizontalHeader()->hide();
-    m_lstUser->horizontalHeader()->setStretchLastSection(true);
-    m_lstUser->verticalHeader()->hide();
-    m_lstUser->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    m_lstUser->verticalHeader()->setDefaultSectionSize(m_lstUser->fontMetrics().height() + 2);
-    m_lstUser->setShowGrid(false);
-    m_lstUser->setWordWrap(false);
-    m_lstUser->setTabKeyNavigation(false);
     m_lstUser->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_lstUser->setSelectionMode(QAbstractItemView::SingleSelection);
     m_lstUser->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    connect(m_lstUser, &QTableView::doubleClicked, this, &frmMain::lstUser_DblClick);
+    connect(m_lstUser, &UserListView::doubleClicked, this, &frmMain::lstUser_DblClick);
 }
 
 frmMain::LoadResult frmMain::Form_Load() {

@@ -7,10 +7,9 @@
 #include "ui/MessageBox.h"
 #include "ui/Startup.h"
 #include "ui/UserListModel.h"
+#include "ui/UserListView.h"
 
 #include <QApplication>
-#include <QHeaderView>
-#include <QTableView>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -134,16 +133,14 @@ TEST_F(ListWindowTest, WindowLayout) {
     EXPECT_EQ(window.font().family(), "Verdana");
     EXPECT_DOUBLE_EQ(window.font().pointSizeF(), 8.25);
 
-    QTableView* list = window.findChild<QTableView*>("lstUser");
+    UserListView* list = window.findChild<UserListView*>("lstUser");
     ASSERT_EQ(list, window.lstUser());
     EXPECT_EQ(list->geometry(), QRect(0, 0, 137, 316));
     EXPECT_EQ(list->selectionMode(), QAbstractItemView::SingleSelection);
     EXPECT_EQ(list->accessibleName(), "User names");
     EXPECT_EQ(list->selectionBehavior(), QAbstractItemView::SelectRows);
-    EXPECT_FALSE(list->horizontalHeader()->isVisible() || list->verticalHeader()->isVisible());
-    EXPECT_EQ(list->verticalHeader()->sectionResizeMode(0), QHeaderView::Fixed) << "one height for every row";
     // Whatever font stands in for Verdana, a line of the list is tall enough for its text.
-    EXPECT_GT(list->verticalHeader()->defaultSectionSize(), QFontMetrics(list->font()).height());
+    EXPECT_GT(list->rowHeight(), QFontMetrics(list->font()).height());
 }
 
 } // namespace
