@@ -3,6 +3,7 @@
 
 #include "store/mdlDatabase.h"
 #include "ui/HandlerBoundary.h"
+#include "ui/LoadingSplash.h"
 #include "ui/MessageBox.h"
 #include "ui/Twips.h"
 #include "ui/UserListModel.h"
@@ -55,6 +56,7 @@ frmMain::LoadResult frmMain::Form_Load() {
     }
     const bool loaded = runHandler(nullptr, [this] {
         using mdlDatabase::rsServers;
+        LoadingSplash loading; // gone when the handler ends, whichever way
         mdlDatabase::OpenDB();
         UserListModel::Builder names;
         if (!rsServers->BOF()) {
@@ -67,6 +69,7 @@ frmMain::LoadResult frmMain::Form_Load() {
                 if (user.AppendText(name))
                     names.append(name);
                 rsServers->MoveNext();
+                loading.accountRead();
             }
         }
         mdlDatabase::CloseDB();

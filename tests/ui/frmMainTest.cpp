@@ -4,12 +4,14 @@
 #include "tests/support/OtherProgram.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/WindowTest.h"
+#include "ui/LoadingSplash.h"
 #include "ui/MessageBox.h"
 #include "ui/Startup.h"
 #include "ui/UserListModel.h"
 #include "ui/UserListView.h"
 
 #include <QApplication>
+#include <QSplashScreen>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -106,6 +108,40 @@ TEST_F(ListWindowTest, EmptyTableOrNoTableGivesAnEmptyList) {
     ASSERT_EQ(made.Form_Load(), frmMain::LoadResult::Loaded);
     EXPECT_EQ(made.users()->rowCount(), 0);
     EXPECT_EQ(OtherProgram(registry).number("SELECT count(*) FROM pragma_table_info('Servers')"), 8);
+}
+
+// A slow load shows the operator a count of the accounts read; a quick one shows nothing, and
+// nothing of it stays once the list is loaded. Every look at the clock moves it on by a step.
+TEST_F(ListWindowTest, SlowLoadShowsItsProgressAndQuickLoadShowsNothing) {
+    makeRegistry(folder.path());
+    OtherProgram(registry).exec("INSERT INTO Servers (User) WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL "
+                                "SELECT i + 1 FROM n WHERE i < 20000) SELECT printf('user%05d', i) FROM n");
+    const struct {
+        qint64 stepMs;
+        bool shown;
+    } cases[] = {{300, true}, {100, false}, {0, false}};
+    for (const auto& c : cases) {
+        qint64 clock = 0;
+        QStringList seen; // what a loading window said at each look
+        LoadingSplash::setClockForTesting([&] {
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (auto* splash = qobject_cast<QSplashScreen*>(top); splash && splash->isVisible())
+                    seen << splash->message();
+            return clock += c.stepMs;
+        });
+        ShownWindows shown;
+        frmMain window;
+        EXPECT_EQ(window.Form_Load(), frmMain::LoadResult::Loaded);
+        LoadingSplash::setClockForTesting({});
+        EXPECT_EQ(window.users()->rowCount(), 20000);
+        EXPECT_EQ(!seen.isEmpty(), c.shown) << c.stepMs << " ms a look";
+        EXPECT_EQ(shown.count > 0, c.shown) << c.stepMs << " ms a look";
+        if (c.shown) {
+            EXPECT_TRUE(seen.back().startsWith("Loading the registry")) << seen.back().toStdString();
+        }
+        for (QWidget* top : QApplication::topLevelWidgets())
+            EXPECT_FALSE(top->isVisible()) << "left on screen: " << top->objectName().toStdString();
+    }
 }
 
 TEST_F(ListWindowTest, ProgramEndsWithStatusZeroWhenItsWindowCloses) {
