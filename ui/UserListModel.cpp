@@ -5,13 +5,12 @@
 
 quint64 UserListModel::Builder::end(int row) const {
     const auto wraps = std::upper_bound(m_wraps.cbegin(), m_wraps.cend(), row) - m_wraps.cbegin();
-    return (static_cast<quint64>(wraps) << 32) | m_ends[row];
+    return (static_cast<quint64>(wraps) << 32) | m_ends[static_cast<std::size_t>(row)];
 }
 
 void UserListModel::setNames(Builder&& names) {
     beginResetModel();
-    // Taken over as they are. Squeezing would copy both buffers whole, for room that was never
-    // touched and so costs no memory.
+    // Taken over as they are: the untouched rest of their room costs no memory.
     m_names = std::move(names);
     endResetModel();
 }
@@ -24,7 +23,7 @@ std::string_view UserListModel::utf8Name(int row) const {
     if (row < 0 || row >= rowCount())
         return {};
     const quint64 begin = row == 0 ? 0 : m_names.end(row - 1);
-    return {m_names.m_bytes.constData() + begin, static_cast<std::size_t>(m_names.end(row) - begin)};
+    return {m_names.m_bytes.data() + begin, static_cast<std::size_t>(m_names.end(row) - begin)};
 }
 
 QString UserListModel::name(int row) const {

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "ui/GrowingArray.h"
+
 #include <QAbstractListModel>
-#include <QByteArray>
 #include <QList>
 
 #include <string_view>
@@ -18,16 +19,12 @@ public:
     class Builder {
     public:
         // Room for millions of names is set aside at once. It is address space only: memory is
-        // taken as names arrive, and the buffers grow in place (the C library moves blocks this
-        // large by remapping their pages), never copied, nor their memory touched afresh.
-        Builder() {
-            m_bytes.reserve(64 << 20);
-            m_ends.reserve(8 << 20);
-        }
+        // taken as names arrive, and the buffers are never copied as they grow.
+        Builder() : m_bytes(64 << 20), m_ends(16 << 20) {}
 
         void append(std::string_view utf8Name) {
             const auto before = static_cast<quint64>(m_bytes.size());
-            m_bytes.append(utf8Name.data(), static_cast<qsizetype>(utf8Name.size()));
+            m_bytes.append(utf8Name.data(), utf8Name.size());
             const auto end = static_cast<quint64>(m_bytes.size());
             // Ends are kept as their low 32 bits; the rows at which the buffer passes a multiple
             // of 4 GiB are noted instead, almost never.
@@ -40,8 +37,8 @@ public:
         friend class UserListModel;
         quint64 end(int row) const;
 
-        QByteArray m_bytes;
-        QList<quint32> m_ends;
+        GrowingArray<char> m_bytes;
+        GrowingArray<quint32> m_ends;
         QList<int> m_wraps; // ascending: each row whose end passed one more multiple of 4 GiB
     };
 
