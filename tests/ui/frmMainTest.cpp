@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QSplashScreen>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -142,6 +143,54 @@ TEST_F(ListWindowTest, SlowLoadShowsItsProgressAndQuickLoadShowsNothing) {
         for (QWidget* top : QApplication::topLevelWidgets())
             EXPECT_FALSE(top->isVisible()) << "left on screen: " << top->objectName().toStdString();
     }
+}
+
+// Keys and clicks land on the row the operator sees, also far down a long list, and the editor
+// opens on the name that was clicked.
+TEST_F(ListWindowTest, KeysAndClicksReachEveryRowOfALongList) {
+    makeRegistry(folder.path());
+    OtherProgram(registry).exec("INSERT INTO Servers (User) WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL "
+                                "SELECT i + 1 FROM n WHERE i < 99999) SELECT printf('user%05d', i) FROM n");
+    frmMain window;
+    ASSERT_EQ(window.Form_Load(), frmMain::LoadResult::Loaded);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    UserListView* list = window.lstUser();
+    list->setFocus();
+    const QRect viewport = list->viewport()->rect();
+    auto currentName = [&] { return list->currentIndex().data().toString().toStdString(); };
+    auto shownWhole = [&](int row) { return viewport.contains(list->visualRect(list->model()->index(row, 0))); };
+
+    const struct {
+        Qt::Key key;
+        const char* name;
+    } keys[] = {{Qt::Key_Home, "user00000"}, {Qt::Key_Down, "user00001"}, {Qt::Key_End, "user99999"},
+                {Qt::Key_Up, "user99998"},   {Qt::Key_Home, "user00000"}, {Qt::Key_End, "user99999"}};
+    for (const auto& k : keys) {
+        QTest::keyClick(list, k.key);
+        EXPECT_EQ(currentName(), k.name) << "after key " << k.key;
+        EXPECT_TRUE(shownWhole(list->currentIndex().row())) << "after key " << k.key;
+    }
+    QTest::keyClick(list, Qt::Key_PageUp);
+    const int pageUp = list->currentIndex().row();
+    EXPECT_LT(pageUp, 99999);
+    EXPECT_GT(pageUp, 99999 - viewport.height()) << "one page, not the whole list";
+    EXPECT_FALSE(shownWhole(99999));
+    EXPECT_TRUE(shownWhole(pageUp));
+
+    // The third name from the top of what is shown now, clicked by its place on the screen.
+    const QModelIndex top = list->indexAt(QPoint(1, 1));
+    ASSERT_TRUE(top.isValid());
+    const QPoint third = list->visualRect(list->model()->index(top.row() + 2, 0)).center();
+    const QString expected = QString("user%1").arg(top.row() + 2, 5, 10, QChar('0'));
+    ASSERT_GT(top.row(), 90000);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, third);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, third);
+    EXPECT_EQ(currentName(), expected.toStdString());
+    ASSERT_NE(window.editor(), nullptr);
+    EXPECT_EQ(window.editor()->User.toStdString(), expected.toStdString());
+    window.editor()->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 TEST_F(ListWindowTest, ProgramEndsWithStatusZeroWhenItsWindowCloses) {
