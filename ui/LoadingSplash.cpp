@@ -9,6 +9,8 @@
 #include <QPixmap>
 #include <QSplashScreen>
 
+#include <algorithm>
+
 namespace {
 
 constexpr qint64 lookEvery = 4096;    // accounts between two looks at the clock: well under 1 ms
@@ -48,9 +50,11 @@ void LoadingSplash::look() {
         if (elapsed < showAfterMs)
             return;
         // A plain panel in the window colours, wide enough for the longest count.
-        QFont font;
-        const QFontMetrics metrics(font);
-        QPixmap panel(metrics.horizontalAdvance(message(9'999'999'999)) + 4 * metrics.height(), 5 * metrics.height());
+        const QFontMetrics metrics{QFont()};
+        int width = 0;
+        for (const QString& line : message(9'999'999'999).split(QLatin1Char('\n')))
+            width = std::max(width, metrics.horizontalAdvance(line));
+        QPixmap panel(width + 4 * metrics.height(), 5 * metrics.height());
         panel.fill(QPalette().color(QPalette::Window));
         QPainter frame(&panel);
         frame.setPen(QPalette().color(QPalette::Mid));
