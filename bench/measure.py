@@ -111,7 +111,7 @@ set ytics nomirror
 set grid xtics ytics
 set key below
 plot "{data.name}" using 1:2 with linespoints lw 2 pt 7 title "Vantrel: start to list painted", \\
-     "{data.name}" using 1:3 with linespoints lw 2 pt 5 dt 2 title "floor: sqlite3 reads the names", \\
+     "{data.name}" using 1:3 with linespoints lw 2 pt 5 title "floor: sqlite3 reads the names", \\
      "{data.name}" using 1:4 axes x1y2 with linespoints lw 2 pt 9 title "Vantrel: peak memory (right axis)"
 """
         subprocess.run(["gnuplot"], input=script, text=True, check=True)
