@@ -5,10 +5,10 @@
 //   vantrel-startup-probe FOLDER
 #include "store/mdlDatabase.h"
 #include "ui/UserListModel.h"
+#include "ui/UserListView.h"
 #include "ui/frmMain.h"
 
 #include <QApplication>
-#include <QTableView>
 
 #include <QElapsedTimer>
 

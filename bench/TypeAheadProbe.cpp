@@ -10,6 +10,7 @@
 #include "store/mdlDatabase.h"
 #include "ui/MessageBox.h"
 #include "ui/UserListModel.h"
+#include "ui/UserListView.h"
 #include "ui/frmMain.h"
 
 #include <QApplication>
@@ -74,7 +75,7 @@ int main(int argc, char* argv[]) {
     QTableView linearView;
     linearView.setModel(users);
 
-    auto time = [&](QTableView* view) {
+    auto time = [&](QAbstractItemView* view) {
         std::vector<double> keystrokes;
         for (const QStringList& keys : searches) {
             view->setCurrentIndex(users->index(int(random() % unsigned(users->rowCount())), 0));

@@ -51,12 +51,15 @@ std::vector<std::string> caseVariants(char32_t c) {
 
 } // namespace
 
+quint64 UserListModel::Builder::end(int row) const {
+    const auto wraps = std::upper_bound(m_wraps.cbegin(), m_wraps.cend(), row) - m_wraps.cbegin();
+    return (static_cast<quint64>(wraps) << 32) | m_ends[static_cast<std::size_t>(row)];
+}
+
 void UserListModel::setNames(Builder&& names) {
     beginResetModel();
+    // Taken over as they are: the untouched rest of their room costs no memory.
     m_names = std::move(names);
-    m_names.m_bytes.squeeze();
-    m_names.m_ends.squeeze();
-    m_inCodePointOrder = isInCodePointOrder();
     endResetModel();
 }
 
@@ -67,8 +70,8 @@ int UserListModel::rowCount(const QModelIndex& parent) const {
 std::string_view UserListModel::utf8Name(int row) const {
     if (row < 0 || row >= rowCount())
         return {};
-    const qsizetype begin = row == 0 ? 0 : m_names.m_ends[row - 1];
-    return {m_names.m_bytes.constData() + begin, static_cast<std::size_t>(m_names.m_ends[row] - begin)};
+    const quint64 begin = row == 0 ? 0 : m_names.end(row - 1);
+    return {m_names.m_bytes.data() + begin, static_cast<std::size_t>(m_names.end(row) - begin)};
 }
 
 QString UserListModel::name(int row) const {
@@ -91,21 +94,12 @@ QVariant UserListModel::data(const QModelIndex& index, int role) const {
     }
 }
 
-// The index "User" of a registry made by another program may not sort by code point (a
-// collation without case, say); binary search is then no good.
-bool UserListModel::isInCodePointOrder() const {
-    for (int row = 1; row < rowCount(); ++row)
-        if (utf8Name(row) < utf8Name(row - 1))
-            return false;
-    return true;
-}
-
 int UserListModel::findPrefix(QStringView prefix, int from) const {
     const int rows = rowCount();
     if (rows == 0)
         return -1;
     from = std::clamp(from, 0, rows - 1);
-    if (!m_inCodePointOrder) {
+    if (!m_names.m_inCodePointOrder) {
         for (int i = 0; i < rows; ++i) {
             const int row = (from + i) % rows;
             if (name(row).startsWith(prefix, Qt::CaseInsensitive))

@@ -1,17 +1,18 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "ui/GrowingArray.h"
+
 #include <QAbstractListModel>
-#include <QByteArray>
 #include <QList>
 
 #include <QStringView>
 
 #include <string_view>
 
-// The user names of the list window, packed: every name's UTF-8 bytes in one buffer and one
-// offset per name, about 20 bytes an account where a list of separate strings costs over 100.
-// A name becomes a QString only while the view paints or asks for it.
+// The user names of the list window, packed: every name's UTF-8 bytes in one buffer and where
+// each name ends, about 4 bytes an account beside its name's own bytes, where a list of separate
+// strings costs over 100. A name becomes a QString only while the view paints or asks for it.
 class UserListModel : public QAbstractListModel {
     Q_OBJECT
 
@@ -20,22 +21,35 @@ public:
     class Builder {
     public:
         // Room for millions of names is set aside at once. It is address space only: memory is
-        // taken as names arrive, and the buffers are never copied, nor their memory touched
-        // afresh, as they grow. setNames() hands the unused rest back.
-        Builder() {
-            m_bytes.reserve(64 << 20);
-            m_ends.reserve(4 << 20);
-        }
+        // taken as names arrive, and the buffers are never copied as they grow.
+        Builder() : m_bytes(64 << 20), m_ends(16 << 20) {}
 
         void append(std::string_view utf8Name) {
-            m_bytes.append(utf8Name.data(), static_cast<qsizetype>(utf8Name.size()));
-            m_ends.append(m_bytes.size());
+            const auto before = static_cast<quint64>(m_bytes.size());
+            // Whether the names come in code point order, noted as they come: a search for a
+            // prefix relies on it, and a second pass over ten million names would cost a tenth
+            // of a second of the load.
+            if (m_inCodePointOrder && utf8Name < std::string_view(m_bytes.data() + m_lastBegin, before - m_lastBegin))
+                m_inCodePointOrder = false;
+            m_lastBegin = before;
+            m_bytes.append(utf8Name.data(), utf8Name.size());
+            const auto end = static_cast<quint64>(m_bytes.size());
+            // Ends are kept as their low 32 bits; the rows at which the buffer passes a multiple
+            // of 4 GiB are noted instead, almost never.
+            for (quint64 high = before >> 32; high < end >> 32; ++high)
+                m_wraps.append(static_cast<int>(m_ends.size()));
+            m_ends.append(static_cast<quint32>(end));
         }
 
     private:
         friend class UserListModel;
-        QByteArray m_bytes;
-        QList<qsizetype> m_ends;
+        quint64 end(int row) const;
+
+        GrowingArray<char> m_bytes;
+        GrowingArray<quint32> m_ends;
+        QList<int> m_wraps; // ascending: each row whose end passed one more multiple of 4 GiB
+        quint64 m_lastBegin = 0;
+        bool m_inCodePointOrder = true;
     };
 
     using QAbstractListModel::QAbstractListModel;
@@ -56,8 +70,5 @@ public:
     int findPrefix(QStringView prefix, int from) const;
 
 private:
-    bool isInCodePointOrder() const;
-
     Builder m_names;
-    bool m_inCodePointOrder = true;
 };

@@ -1,18 +1,30 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <QAccessible>
 #include <QElapsedTimer>
-#include <QTableView>
+#include <QListView>
 
-// The list of user names: a one-column table, since it alone lays out a million rows of one
-// height without visiting each of them (QListView walks every row, even with uniform sizes).
-// It behaves as a list: Home and End go to the first and the last name, type-ahead finds a name
-// in O(log n), and a screen reader sees one list item per name, without headers.
-class UserListView : public QTableView {
+// The list box of user names: one column of one-line rows, all of one height, that costs nothing
+// per row. It lays out, paints, scrolls and hit-tests by arithmetic on the row number, so ten
+// million names take no memory beside the model's own and a model reset visits no row. (A
+// QListView lays out every row and keeps a position for each; a QTableView's row header keeps
+// eight bytes for each.) It stays a QListView for everything else, for assistive technology too.
+//
+// The vertical scroll bar counts rows: its value is the top row.
+class UserListView : public QListView {
     Q_OBJECT
 
 public:
     explicit UserListView(QWidget* parent = nullptr);
+
+    // The height of every row: the font's line and a pixel above and below.
+    int rowHeight() const;
+
+    QRect visualRect(const QModelIndex& index) const override;
+    void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
+    QModelIndex indexAt(const QPoint& point) const override;
+    void doItemsLayout() override;
 
     // Type-ahead as QAbstractItemView has it: a prefix typed within the keyboard input interval
     // goes to the first name after the current one that starts with it, ignoring case and
@@ -22,11 +34,28 @@ public:
 
 protected:
     QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
+    int horizontalOffset() const override;
+    int verticalOffset() const override;
+    bool isIndexHidden(const QModelIndex& index) const override;
+    void setSelection(const QRect& rect, QItemSelectionModel::SelectionFlags command) override;
+    QRegion visualRegionForSelection(const QItemSelection& selection) const override;
+    void updateGeometries() override;
+    void scrollContentsBy(int dx, int dy) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
     void selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) override;
     void focusInEvent(QFocusEvent* event) override;
 
 private:
+    int rows() const;
+    int topRow() const;
+    // Rows that fit whole in the viewport; at least one.
+    int pageRows() const;
+    // The row at viewport height y, which may lie outside the model's rows.
+    qint64 rowAtY(int y) const;
+    void announce(QAccessible::Event type, int row);
+
     QString m_typed;
     QElapsedTimer m_lastKey;
 };

@@ -4,6 +4,7 @@
 #include "store/mdlDatabase.h"
 #include "ui/Accessibility.h"
 #include "ui/HandlerBoundary.h"
+#include "ui/LoadingSplash.h"
 #include "ui/MessageBox.h"
 #include "ui/Twips.h"
 #include "ui/UserListModel.h"
@@ -11,9 +12,7 @@
 #include "ui/frmEdit.h"
 
 #include <QGuiApplication>
-#include <QHeaderView>
 #include <QScreen>
-#include <QTableView>
 #include <QWindow>
 
 #include <cstdio>
@@ -65,20 +64,10 @@ frmMain::frmMain(QWidget* parent)
     m_lstUser->setAccessibleName(tr("User names"));
     m_lstUser->setGeometry(twips::rect(0, 0, 2055, 4740));
     m_lstUser->setModel(m_users);
-    // A one-column table without headers or grid, since it alone lays out a million rows of one
-    // height without visiting each of them: QListView walks every row, even with uniform sizes.
-    m_lstUser->horizontalHeader()->hide();
-    m_lstUser->horizontalHeader()->setStretchLastSection(true);
-    m_lstUser->verticalHeader()->hide();
-    m_lstUser->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    m_lstUser->verticalHeader()->setDefaultSectionSize(m_lstUser->fontMetrics().height() + 2);
-    m_lstUser->setShowGrid(false);
-    m_lstUser->setWordWrap(false);
-    m_lstUser->setTabKeyNavigation(false);
     m_lstUser->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_lstUser->setSelectionMode(QAbstractItemView::SingleSelection);
     m_lstUser->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    connect(m_lstUser, &QTableView::doubleClicked, this, &frmMain::lstUser_DblClick);
+    connect(m_lstUser, &UserListView::doubleClicked, this, &frmMain::lstUser_DblClick);
 }
 
 frmMain::LoadResult frmMain::Form_Load() {
@@ -90,6 +79,7 @@ frmMain::LoadResult frmMain::Form_Load() {
     }
     const bool loaded = runHandler(nullptr, [this] {
         using mdlDatabase::rsServers;
+        LoadingSplash loading; // gone when the handler ends, whichever way
         mdlDatabase::OpenDB();
         UserListModel::Builder names;
         if (!rsServers->BOF()) {
@@ -102,6 +92,7 @@ frmMain::LoadResult frmMain::Form_Load() {
                 if (user.AppendText(name))
                     names.append(name);
                 rsServers->MoveNext();
+                loading.accountRead();
             }
         }
         mdlDatabase::CloseDB();

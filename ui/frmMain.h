@@ -6,9 +6,8 @@
 #include <QPointer>
 #include <QWidget>
 
-class QTableView;
-
 class UserListModel;
+class UserListView;
 
 // The list window: every account's user name, in the order of the index "User". The program
 // starts with it, and a double-click on a name opens the account editor.
@@ -28,7 +27,7 @@ public:
     // The load handler: runs once, before the window is first shown.
     LoadResult Form_Load();
 
-    QTableView* lstUser() const { return m_lstUser; }
+    UserListView* lstUser() const { return m_lstUser; }
     UserListModel* users() const { return m_users; }
     // The one editor, while it is loaded.
     frmEdit* editor() const { return m_editor; }
@@ -36,7 +35,7 @@ public:
 private:
     void lstUser_DblClick();
 
-    QTableView* m_lstUser;
+    UserListView* m_lstUser;
     UserListModel* m_users;
     QPointer<frmEdit> m_editor;
 };

@@ -2,13 +2,13 @@
 #pragma once
 
 #include "ui/UserListModel.h"
+#include "ui/UserListView.h"
 #include "ui/frmEdit.h"
 #include "ui/frmMain.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>
 #include <QKeyEvent>
-#include <QTableView>
 #include <QTest>
 
 // What an operator does with the windows, for the reliability checks.
@@ -44,7 +44,7 @@ inline int entryOf(frmMain& list, const QString& user) {
 
 // Selects entry `row` of the list and double-clicks it; the editor it opened, or null.
 inline frmEdit* openEntry(frmMain& list, int row) {
-    QTableView* view = list.lstUser();
+    UserListView* view = list.lstUser();
     const QModelIndex index = view->model()->index(row, 0);
     view->setCurrentIndex(index);
     emit view->doubleClicked(index);

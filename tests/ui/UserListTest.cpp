@@ -33,7 +33,7 @@ public:
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
     }
     QImage row(int row) {
-        QTableView* view = window.lstUser();
+        UserListView* view = window.lstUser();
         return view->viewport()->grab(view->visualRect(view->model()->index(row, 0))).toImage();
     }
     frmMain window;
@@ -108,7 +108,7 @@ TEST(UserList, ABidiOverrideActsNeitherOnItsNameNorOnItsNeighbours) {
 
 TEST(UserList, HomeAndEndGoToTheFirstAndLastNameAndNoKeyOpensTheEditor) {
     ShownList list({"alice", "bob", "carol", "dave"});
-    QTableView* view = list.window.lstUser();
+    UserListView* view = list.window.lstUser();
     view->setFocus();
     view->setCurrentIndex(view->model()->index(1, 0));
     const std::pair<Qt::Key, int> keys[] = {{Qt::Key_End, 3}, {Qt::Key_Home, 0}, {Qt::Key_End, 3}};
@@ -221,7 +221,7 @@ TEST_F(MillionNames, AScreenReaderSeesOneListItemPerName) {
     EXPECT_EQ(window->role(), QAccessible::Window) << "a frame, not filler";
     EXPECT_EQ(window->text(QAccessible::Name), "Vantrel");
 
-    QTableView* view = list.window.lstUser();
+    UserListView* view = list.window.lstUser();
     QAccessibleInterface* names = QAccessible::queryAccessibleInterface(view);
     ASSERT_NE(names, nullptr);
     EXPECT_EQ(names->role(), QAccessible::List);

@@ -12,6 +12,7 @@
 #include "ui/MessageBox.h"
 #include "ui/Startup.h"
 #include "ui/UserListModel.h"
+#include "ui/UserListView.h"
 #include "ui/frmMain.h"
 
 #include <QAccessible>
@@ -21,7 +22,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
-#include <QTableView>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -58,7 +58,7 @@ protected:
             EXPECT_EQ(list->Form_Load(), frmMain::LoadResult::Loaded);
             list->show();
         }
-        QTableView* view = list->lstUser();
+        UserListView* view = list->lstUser();
         const QRect item = view->visualRect(view->model()->index(row, 0));
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, item.center());
         QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, item.center());
@@ -613,7 +613,7 @@ TEST_F(EditorTest, TheEditorOutlivesTheListWindow) {
             if (auto* main = qobject_cast<frmMain*>(top))
                 window = main;
         ASSERT_NE(window, nullptr);
-        QTableView* view = window->lstUser();
+        UserListView* view = window->lstUser();
         const QPoint first = view->visualRect(view->model()->index(0, 0)).center();
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, first);
         QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, first);

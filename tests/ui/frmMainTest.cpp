@@ -4,13 +4,15 @@
 #include "tests/support/OtherProgram.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/WindowTest.h"
+#include "ui/LoadingSplash.h"
 #include "ui/MessageBox.h"
 #include "ui/Startup.h"
 #include "ui/UserListModel.h"
+#include "ui/UserListView.h"
 
 #include <QApplication>
-#include <QHeaderView>
-#include <QTableView>
+#include <QSplashScreen>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -109,6 +111,88 @@ TEST_F(ListWindowTest, EmptyTableOrNoTableGivesAnEmptyList) {
     EXPECT_EQ(OtherProgram(registry).number("SELECT count(*) FROM pragma_table_info('Servers')"), 8);
 }
 
+// A slow load shows the operator a count of the accounts read; a quick one shows nothing, and
+// nothing of it stays once the list is loaded. Every look at the clock moves it on by a step.
+TEST_F(ListWindowTest, SlowLoadShowsItsProgressAndQuickLoadShowsNothing) {
+    makeRegistry(folder.path());
+    OtherProgram(registry).exec("INSERT INTO Servers (User) WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL "
+                                "SELECT i + 1 FROM n WHERE i < 20000) SELECT printf('user%05d', i) FROM n");
+    const struct {
+        qint64 stepMs;
+        bool shown;
+    } cases[] = {{300, true}, {100, false}, {0, false}};
+    for (const auto& c : cases) {
+        qint64 clock = 0;
+        QStringList seen; // what a loading window said at each look
+        LoadingSplash::setClockForTesting([&] {
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (auto* splash = qobject_cast<QSplashScreen*>(top); splash && splash->isVisible())
+                    seen << splash->message();
+            return clock += c.stepMs;
+        });
+        ShownWindows shown;
+        frmMain window;
+        EXPECT_EQ(window.Form_Load(), frmMain::LoadResult::Loaded);
+        LoadingSplash::setClockForTesting({});
+        EXPECT_EQ(window.users()->rowCount(), 20000);
+        EXPECT_EQ(!seen.isEmpty(), c.shown) << c.stepMs << " ms a look";
+        EXPECT_EQ(shown.count > 0, c.shown) << c.stepMs << " ms a look";
+        if (c.shown) {
+            EXPECT_TRUE(seen.back().startsWith("Loading the registry")) << seen.back().toStdString();
+        }
+        for (QWidget* top : QApplication::topLevelWidgets())
+            EXPECT_FALSE(top->isVisible()) << "left on screen: " << top->objectName().toStdString();
+    }
+}
+
+// Keys and clicks land on the row the operator sees, also far down a long list, and the editor
+// opens on the name that was clicked.
+TEST_F(ListWindowTest, KeysAndClicksReachEveryRowOfALongList) {
+    makeRegistry(folder.path());
+    OtherProgram(registry).exec("INSERT INTO Servers (User) WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL "
+                                "SELECT i + 1 FROM n WHERE i < 99999) SELECT printf('user%05d', i) FROM n");
+    frmMain window;
+    ASSERT_EQ(window.Form_Load(), frmMain::LoadResult::Loaded);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    UserListView* list = window.lstUser();
+    list->setFocus();
+    const QRect viewport = list->viewport()->rect();
+    auto currentName = [&] { return list->currentIndex().data().toString().toStdString(); };
+    auto shownWhole = [&](int row) { return viewport.contains(list->visualRect(list->model()->index(row, 0))); };
+
+    const struct {
+        Qt::Key key;
+        const char* name;
+    } keys[] = {{Qt::Key_Home, "user00000"}, {Qt::Key_Down, "user00001"}, {Qt::Key_End, "user99999"},
+                {Qt::Key_Up, "user99998"},   {Qt::Key_Home, "user00000"}, {Qt::Key_End, "user99999"}};
+    for (const auto& k : keys) {
+        QTest::keyClick(list, k.key);
+        EXPECT_EQ(currentName(), k.name) << "after key " << k.key;
+        EXPECT_TRUE(shownWhole(list->currentIndex().row())) << "after key " << k.key;
+    }
+    QTest::keyClick(list, Qt::Key_PageUp);
+    const int pageUp = list->currentIndex().row();
+    EXPECT_LT(pageUp, 99999);
+    EXPECT_GT(pageUp, 99999 - viewport.height()) << "one page, not the whole list";
+    EXPECT_FALSE(shownWhole(99999));
+    EXPECT_TRUE(shownWhole(pageUp));
+
+    // The third name from the top of what is shown now, clicked by its place on the screen.
+    const QModelIndex top = list->indexAt(QPoint(1, 1));
+    ASSERT_TRUE(top.isValid());
+    const QPoint third = list->visualRect(list->model()->index(top.row() + 2, 0)).center();
+    const QString expected = QString("user%1").arg(top.row() + 2, 5, 10, QChar('0'));
+    ASSERT_GT(top.row(), 90000);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, third);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, third);
+    EXPECT_EQ(currentName(), expected.toStdString());
+    ASSERT_NE(window.editor(), nullptr);
+    EXPECT_EQ(window.editor()->User.toStdString(), expected.toStdString());
+    window.editor()->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
 TEST_F(ListWindowTest, ProgramEndsWithStatusZeroWhenItsWindowCloses) {
     makeRegistry(folder.path());
     OtherProgram(registry).addAccount("alice");
@@ -134,16 +218,14 @@ TEST_F(ListWindowTest, WindowLayout) {
     EXPECT_EQ(window.font().family(), "Verdana");
     EXPECT_DOUBLE_EQ(window.font().pointSizeF(), 8.25);
 
-    QTableView* list = window.findChild<QTableView*>("lstUser");
+    UserListView* list = window.findChild<UserListView*>("lstUser");
     ASSERT_EQ(list, window.lstUser());
     EXPECT_EQ(list->geometry(), QRect(0, 0, 137, 316));
     EXPECT_EQ(list->selectionMode(), QAbstractItemView::SingleSelection);
     EXPECT_EQ(list->accessibleName(), "User names");
     EXPECT_EQ(list->selectionBehavior(), QAbstractItemView::SelectRows);
-    EXPECT_FALSE(list->horizontalHeader()->isVisible() || list->verticalHeader()->isVisible());
-    EXPECT_EQ(list->verticalHeader()->sectionResizeMode(0), QHeaderView::Fixed) << "one height for every row";
     // Whatever font stands in for Verdana, a line of the list is tall enough for its text.
-    EXPECT_GT(list->verticalHeader()->defaultSectionSize(), QFontMetrics(list->font()).height());
+    EXPECT_GT(list->rowHeight(), QFontMetrics(list->font()).height());
 }
 
 } // namespace
