@@ -41,18 +41,6 @@ std::string randomBytes(std::size_t count, unsigned seed) {
     return bytes;
 }
 
-// A registry of `accounts` accounts, large enough to span many pages.
-std::string makeFilledRegistry(const std::string& folder, int accounts) {
-    const std::string path = makeRegistry(folder);
-    OtherProgram other(path);
-    other.exec("BEGIN");
-    for (int i = 0; i < accounts; ++i)
-        other.exec("INSERT INTO Servers (User, Password, Name, Description, Official) VALUES ('user" +
-                   std::to_string(1000 + i) + "', 'pw', 'Name', '" + std::string(200, 'd') + "', 0)");
-    other.exec("COMMIT");
-    return path;
-}
-
 // Overwrites page `page` (counting from 1) of the file with random bytes.
 void corruptPage(const std::string& path, long long page) {
     std::string bytes = readBytes(path);

@@ -51,15 +51,21 @@ std::string makeRegistry(const std::string& folder) {
     return path;
 }
 
-std::string copyWithHotJournal(const std::string& folder, int accounts) {
-    TempFolder source;
-    const std::string path = makeRegistry(source.path());
+std::string makeFilledRegistry(const std::string& folder, int accounts) {
+    const std::string path = makeRegistry(folder);
     OtherProgram other(path);
     other.exec("BEGIN");
     for (int i = 0; i < accounts; ++i)
         other.exec("INSERT INTO Servers (User, Password, Name, Description, Official) VALUES ('user" +
                    std::to_string(1000 + i) + "', 'pw', 'Name', '" + std::string(200, 'd') + "', 0)");
     other.exec("COMMIT");
+    return path;
+}
+
+std::string copyWithHotJournal(const std::string& folder, int accounts) {
+    TempFolder source;
+    const std::string path = makeFilledRegistry(source.path(), accounts);
+    OtherProgram other(path);
     // A cache of a few pages makes SQLite write changed pages into the file before the commit,
     // once their old content is safe in the journal.
     other.exec("PRAGMA cache_size = 2");

@@ -39,4 +39,8 @@ std::string makeRegistry(const std::string& folder);
 // (`accounts` accounts named "user1000"...). Returns the copy's path.
 std::string copyWithHotJournal(const std::string& folder, int accounts);
 
+// A registry of `accounts` accounts, large enough to span many pages, made in `folder` by
+// another program.
+std::string makeFilledRegistry(const std::string& folder, int accounts);
+
 } // namespace testing_support
