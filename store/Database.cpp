@@ -38,6 +38,14 @@ void guardAgainstHostileFile(SQLite::Database& database) {
     database.exec("PRAGMA cell_size_check = ON; PRAGMA mmap_size = 0");
 }
 
+std::string indexSql(const std::string& table, const TableDef::IndexDefinition& index) {
+    std::string columns;
+    for (const auto& field : index.fields)
+        columns += (columns.empty() ? "" : ", ") + quoteIdentifier(field);
+    return std::string(index.unique ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") + quoteIdentifier(index.name) + " ON " +
+           quoteIdentifier(table) + " (" + columns + ")";
+}
+
 } // namespace
 
 Database::Database(Workspace* workspace, std::string path, bool readOnly)
@@ -162,14 +170,8 @@ void Database::AppendTableDef(TableDef& definition) {
         create += (i ? ", " : "") + definition.m_fields[i].columnDefinition();
     create += ")";
     std::vector<std::string> indexes;
-    for (const auto& index : definition.m_indexes) {
-        std::string columns;
-        for (const auto& field : index.fields)
-            columns += (columns.empty() ? "" : ", ") + quoteIdentifier(field);
-        indexes.push_back(std::string(index.unique ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") +
-                          quoteIdentifier(index.name) + " ON " + quoteIdentifier(definition.m_name) + " (" + columns +
-                          ")");
-    }
+    for (const auto& index : definition.m_indexes)
+        indexes.push_back(indexSql(definition.m_name, index));
 
     write([&] {
         SQLite::Statement exists(connection(), "SELECT 1 FROM sqlite_schema WHERE name = ?1 COLLATE NOCASE");
@@ -182,6 +184,19 @@ void Database::AppendTableDef(TableDef& definition) {
             connection().exec(index);
     });
     definition.m_stored = true;
+}
+
+void Database::storeIndex(const std::string& table, const TableDef::IndexDefinition& index) {
+    const std::string sql = indexSql(table, index);
+    const std::int64_t limit = m_workLimit;
+    m_workLimit = 0;
+    try {
+        write([&] { connection().exec(sql); });
+    } catch (...) {
+        m_workLimit = limit;
+        throw;
+    }
+    m_workLimit = limit;
 }
 
 void Database::write(const std::function<void()>& work) {

@@ -73,6 +73,10 @@ public:
     // Runs `write` inside a write transaction, taking the write lock first (waiting out other
     // programs' locks up to the busy timeout), unless BeginTrans already opened one.
     void write(const std::function<void()>& write);
+    // Makes `index` on the stored table `table`, in a write transaction of its own unless
+    // BeginTrans opened one. Building an index reads every row once and runs none of the file's
+    // triggers, so the work bound does not apply to it.
+    void storeIndex(const std::string& table, const TableDef::IndexDefinition& index);
     // Every SQLite failure leaves the engine as an Error naming this file.
     [[noreturn]] void fail(const std::exception& failure) const;
     // Starts the work bound afresh: called before each step of the store's statements.

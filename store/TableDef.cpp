@@ -35,8 +35,6 @@ void TableDef::AppendField(const Field& field) {
 }
 
 void TableDef::AppendIndex(const std::string& name, const std::vector<std::string>& fields, bool unique) {
-    if (m_stored)
-        throw Error(ErrorNumber::InvalidDefinition, "The stored table " + inQuotes(m_name) + " takes no new indexes.");
     for (const auto& fieldName : fields)
         if (std::none_of(m_fields.begin(), m_fields.end(),
                          [&](const Field& f) { return sameName(f.Name(), fieldName); }))
@@ -44,6 +42,8 @@ void TableDef::AppendIndex(const std::string& name, const std::vector<std::strin
                                                             inQuotes(fieldName) + ", which the table lacks.");
     if (name.empty() || fields.empty())
         throw Error(ErrorNumber::InvalidDefinition, "An index needs a name and at least one field.");
+    if (m_stored)
+        m_database->storeIndex(m_name, {name, fields, unique});
     m_indexes.push_back({name, fields, unique});
 }
 
