@@ -19,8 +19,8 @@
 #include <algorithm>
 
 #include <cerrno>
-#include <cstdio>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -485,7 +485,7 @@ void Registry::backup(const std::string& path, const std::string& destination) {
     struct stat sourceStatus {};
     if (::stat(path.c_str(), &sourceStatus) != 0)
         throw FileError(dao::inQuotes(path) + " cannot be read: " + std::strerror(errno) + ".");
-    if (struct stat existing {}; ::lstat(destination.c_str(), &existing) == 0)
+    if (struct stat existing{}; ::lstat(destination.c_str(), &existing) == 0)
         refuseExisting(destination);
     PrivateCopy copy(destination, sourceStatus);
     try {
