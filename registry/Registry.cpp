@@ -108,8 +108,13 @@ public:
         // Where the copy cannot have the source's group, its group may not read it either.
         if (::fchown(m_descriptor, owner, source.st_gid) != 0)
             mode &= ~static_cast<mode_t>(S_IRWXG);
-        if (::fstat(m_descriptor, &m_made) != 0 || ::fchmod(m_descriptor, mode) != 0)
+        if (::fstat(m_descriptor, &m_made) != 0 || ::fchmod(m_descriptor, mode) != 0) {
+            const int failure = errno;
+            ::unlink(m_path.c_str());
+            ::close(m_descriptor);
+            errno = failure;
             cannotMake(destination);
+        }
     }
     PrivateCopy(const PrivateCopy&) = delete;
     PrivateCopy& operator=(const PrivateCopy&) = delete;
@@ -130,8 +135,8 @@ public:
     // the same guarantee: it too fails when the name is taken.
     void place() {
         if (!isOurs())
-            throw FileError("The copy for " + dao::inQuotes(m_destination) + " was replaced by another program at " +
-                            dao::inQuotes(m_path) + " while it was made; both were left as they are.");
+            throw FileError("The copy being made for " + dao::inQuotes(m_destination) + ", " + dao::inQuotes(m_path) +
+                            ", was replaced by another program; that file was left as it is and nothing was copied.");
         int result = ::renameat2(AT_FDCWD, m_path.c_str(), AT_FDCWD, m_destination.c_str(), RENAME_NOREPLACE);
         if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
             result = ::link(m_path.c_str(), m_destination.c_str());
