@@ -11,15 +11,9 @@ namespace registry {
 
 namespace {
 
-std::string quoted(const std::string& text) {
-    constexpr std::size_t shown = 40;
-    if (text.size() <= shown)
-        return "\"" + text + "\"";
-    std::size_t cut = shown;
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
-        --cut; // never cut a character in two
-    return "\"" + text.substr(0, cut) + "...\"";
-}
+// A refused value is never shown: in a file whose columns are in the wrong order, the value
+// under "Official" or "Date" may be a password.
+const std::string notShown = "; the value is not shown, as it may be a password in the wrong column";
 
 std::string parseText(const dao::Field& field, const std::string& text, dao::Variant& value) {
     const std::string name = "\"" + field.Name() + "\"";
@@ -45,7 +39,7 @@ std::string parseBoolean(const dao::Field& field, const std::string& text, dao::
     else if (text == "0" || strcasecmp(text.c_str(), "false") == 0)
         value = dao::Variant(false);
     else
-        return "\"" + field.Name() + "\" must be 1 or 0 (true or false), not " + quoted(text);
+        return "\"" + field.Name() + "\" must be 1 or 0 (true or false)" + notShown;
     return {};
 }
 
@@ -55,7 +49,7 @@ std::string parseByte(const dao::Field& field, const std::string& text, dao::Var
     const bool digitsOnly = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
     const auto [last, failure] = std::from_chars(text.data(), end, number);
     if (!digitsOnly || failure != std::errc() || last != end || number > 255)
-        return "\"" + field.Name() + "\" must be a whole number from 0 to 255, not " + quoted(text);
+        return "\"" + field.Name() + "\" must be a whole number from 0 to 255" + notShown;
     value = dao::Variant(number);
     return {};
 }

@@ -25,8 +25,9 @@ Exit status:
   0  done
   1  the command line is wrong: unknown command or option, a missing or extra argument
   2  the CSV text was refused (header, malformed CSV or refused records); nothing was imported
-  3  a file could not be made, opened, read or written: it exists already (init, demo, backup), is
-     not a registry, is in use by another program, the disk failed...
+  3  a file could not be made, opened, read or written: it exists already (init, demo, backup) or
+     appeared while backup made its copy, is not a registry, is in use by another program, the
+     disk failed...
   4  check found problems in the registry; each is listed above the summary
 )";
 
@@ -195,7 +196,8 @@ int CommandLine::init(const QStringList& arguments) {
     QCommandLineParser parser;
     describe(parser, QStringLiteral("init"),
              QStringLiteral("Makes FILE a new registry holding the empty table \"Servers\", made exactly as "
-                            "Vantrel makes it. An existing FILE is never replaced."));
+                            "Vantrel makes it. An existing FILE is never replaced. Only its owner may read or "
+                            "write the new file (mode 600)."));
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The new registry file."));
     QStringList files;
     const auto usage = [&](const QString& message) { return usageError(QStringLiteral("init"), message); };
@@ -313,7 +315,7 @@ int CommandLine::demo(const QStringList& arguments) {
              QStringLiteral("Makes FILE a new registry of made-up but realistic accounts for trying Vantrel: "
                             "names in several scripts, descriptions with line breaks, and a few user names "
                             "shared by two accounts. The same seed always gives the same accounts. An existing "
-                            "FILE is never replaced."));
+                            "FILE is never replaced. Only its owner may read or write the new file (mode 600)."));
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The new registry file."));
     const QCommandLineOption accountsOption(QStringLiteral("accounts"), QStringLiteral("How many accounts to make."),
                                             QStringLiteral("N"));
@@ -390,8 +392,11 @@ int CommandLine::backup(const QStringList& arguments) {
     describe(parser, QStringLiteral("backup"),
              QStringLiteral("Copies the registry FILE to the new file DEST as it is at one moment, through "
                             "SQLite's online backup, while other programs may go on using FILE (their writes wait "
-                            "for the copy), then checks the copy with SQLite's integrity check. An existing DEST "
-                            "is never replaced; a copy that fails on the way is removed."));
+                            "for the copy), then checks the copy with SQLite's integrity check. The copy has "
+                            "FILE's permission bits (and, run as root, its owner and group). It is made under a "
+                            "private name beside DEST and takes the name DEST only if DEST still does not exist: "
+                            "an existing DEST, or one that appears meanwhile, is never replaced, and nothing "
+                            "beside it is touched. A copy that fails on the way is removed."));
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The registry file."));
     parser.addPositionalArgument(QStringLiteral("DEST"), QStringLiteral("The new copy."));
     QStringList files;

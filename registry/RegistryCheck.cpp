@@ -71,9 +71,12 @@ Rule ruleOf(const dao::Field& field) {
         const std::string size = std::to_string(field.Size());
         std::string breaks = "typeof(" + column + ") <> 'text' OR NOT vantrel_valid_text(" + column + ") OR length(" +
                              column + ") > " + size;
+        // A secret value is told by its type and size alone.
+        const std::string value = field.Secret() ? "' of ' || length(CAST(" + column + " AS BLOB)) || ' bytes'"
+                                                 : "' ' || quote(" + column + ")";
         std::string reason = "CASE WHEN " + column + " IS NULL THEN NULL WHEN typeof(" + column + ") <> 'text' THEN " +
-                             name + " || 'holds ' || typeof(" + column + ") || ' ' || quote(" + column +
-                             ") || ', not text' WHEN NOT vantrel_valid_text(" + column + ") THEN " + name +
+                             name + " || 'holds ' || typeof(" + column + ") || " + value +
+                             " || ', not text' WHEN NOT vantrel_valid_text(" + column + ") THEN " + name +
                              " || 'is not valid UTF-8 text or holds a NUL character' WHEN length(" + column + ") > " +
                              size + " THEN " + name + " || 'has ' || length(" + column + ") || ' characters; at most " +
                              size + " are allowed'";

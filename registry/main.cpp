@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "QtPluginFolder.h"
 #include "registry/CommandLine.h"
 
 #include <QCoreApplication>
@@ -7,6 +8,7 @@
 #include <unistd.h>
 
 int main(int argc, char* argv[]) {
+    loadQtPluginsFromQtAlone();
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vantrel-registry"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VANTREL_VERSION));

@@ -58,11 +58,15 @@ std::string ownerOf(const std::string& path) {
     return "the user " + std::to_string(status.st_uid);
 }
 
+// SQLite makes its journal, or its WAL files, beside the registry. The folder holding the program
+// must never be the one made writable: a file put there could be run by the program.
+const std::string ownFolderAdvice = "Keep the registry in a folder of its own that its operators may write, and "
+                                    "where the registry is looked for, put a symbolic link to it.";
+
 Error folderNotWritable(const std::string& path) {
     return Error(ErrorNumber::CompanionFileUnusable,
                  "No journal can be made beside " + inQuotes(path) + ": the folder " + inQuotes(folderOf(path)) +
-                     " may not be written by this user, although the file itself may. Allow writing in that "
-                     "folder, or move the registry to a folder that may be written.");
+                     " may not be written by this user, although the file itself may. " + ownFolderAdvice);
 }
 
 Error sharedMemoryUnusable(const std::string& path, const std::string& detail) {
@@ -70,7 +74,7 @@ Error sharedMemoryUnusable(const std::string& path, const std::string& detail) {
     const std::string who =
         exists(shm)
             ? "it belongs to " + ownerOf(shm) + ". Use the registry as that user, or allow this user to write it."
-            : "it cannot be made in the folder " + inQuotes(folderOf(path)) + ". Allow writing in that folder.";
+            : "it cannot be made in the folder " + inQuotes(folderOf(path)) + ". " + ownFolderAdvice;
     return Error(ErrorNumber::CompanionFileUnusable, "The shared-memory file " + inQuotes(shm) + " beside " +
                                                          inQuotes(path) + " cannot be used by this user (" + detail +
                                                          "); " + who);

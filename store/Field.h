@@ -30,6 +30,11 @@ public:
     bool AllowZeroLength() const { return m_allowZeroLength; }
     void SetAllowZeroLength(bool allow) { m_allowZeroLength = allow; }
 
+    // Whether the field's values are secret (a password): no message shows them, whatever they
+    // hold; messages name the field, the row or the line instead.
+    bool Secret() const { return m_secret; }
+    void SetSecret(bool secret) { m_secret = secret; }
+
     // The column definition for CREATE TABLE, with the rules as named CHECK constraints. Each
     // constraint's name starts with the field's name, so a refused value is reported by field.
     // Throws Error(InvalidDefinition) for a name or size that cannot be stored.
@@ -44,6 +49,7 @@ private:
     FieldType m_type;
     int m_size;
     bool m_allowZeroLength = false;
+    bool m_secret = false;
 };
 
 // Quotes an SQL identifier: "like ""this""".

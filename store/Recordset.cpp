@@ -4,6 +4,7 @@
 #include "store/Database.h"
 #include "store/Error.h"
 #include "store/Field.h"
+#include "store/ServersFields.h"
 #include "store/Statement.h"
 #include "store/Utf8.h"
 
@@ -592,10 +593,13 @@ void Recordset::checkWritten(const std::string& shape, const std::vector<std::si
         sqlite3_reset(reader);
         const std::string field = inQuotes(m_columns[assigned[k]]);
         // A column's type affinity turns text that looks like a number into that number.
+        const bool secret = mdlDatabase::IsSecretField(m_columns[assigned[k]]);
         if (given.isText() && (stored.isInteger() || stored.isReal()) && changes == 1)
-            throw Error(ErrorNumber::UnexpectedChange, "The field " + field + " of " + inQuotes(m_table) +
-                                                           " would have stored " + given.describe() + " as " +
-                                                           stored.describe() + ", as its column is declared." + undone);
+            throw Error(
+                ErrorNumber::UnexpectedChange,
+                "The field " + field + " of " + inQuotes(m_table) + " would have stored " +
+                    (secret ? "the text given as " + stored.kind() : given.describe() + " as " + stored.describe()) +
+                    ", as its column is declared." + undone);
         throw Error(ErrorNumber::UnexpectedChange, "A trigger of the registry " + inQuotes(database().Name()) +
                                                        " replaced the value written to the field " + field + " of " +
                                                        inQuotes(m_table) + "." + undone);
@@ -623,7 +627,8 @@ void Recordset::refuse(const std::exception& failure) {
         if (const std::string* text = m_buffer[i]->text())
             given = " (it has " + std::to_string(utf8CharacterCount(*text).value_or(text->size())) + " characters)";
         else
-            given = " (it is " + m_buffer[i]->describe() + ")";
+            given = " (it is " +
+                    (mdlDatabase::IsSecretField(m_columns[i]) ? m_buffer[i]->kind() : m_buffer[i]->describe()) + ")";
         throw Error(ErrorNumber::ValueRefused, "The value for " + inQuotes(m_columns[i]) + " was refused: it must be " +
                                                    detail.substr(prefix.size()) + given + ". Nothing was saved.");
     }

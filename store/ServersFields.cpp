@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "store/ServersFields.h"
 
+#include <strings.h>
+
 namespace mdlDatabase {
 
 const std::vector<dao::Field>& ServersFields() {
@@ -22,11 +24,19 @@ const std::vector<dao::Field>& ServersFields() {
             dao::Field field(column.name, column.type, column.size);
             if (column.allowZeroLength)
                 field.SetAllowZeroLength(true);
+            field.SetSecret(field.Name() == "Password");
             made.push_back(field);
         }
         return made;
     }();
     return fields;
+}
+
+bool IsSecretField(const std::string& name) {
+    for (const dao::Field& field : ServersFields())
+        if (field.Secret() && strcasecmp(field.Name().c_str(), name.c_str()) == 0)
+            return true;
+    return false;
 }
 
 } // namespace mdlDatabase

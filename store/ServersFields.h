@@ -11,4 +11,7 @@ namespace mdlDatabase {
 // their types, sizes and zero-length rules. The one place that states them.
 const std::vector<dao::Field>& ServersFields();
 
+// Whether the field of "Servers" named `name` (in any case) is secret: see Field::Secret.
+bool IsSecretField(const std::string& name);
+
 } // namespace mdlDatabase

@@ -39,4 +39,14 @@ std::string Variant::describe() const {
     return "text \"" + toText() + "\"";
 }
 
+std::string Variant::kind() const {
+    if (isNull())
+        return "null";
+    if (isInteger())
+        return "an integer";
+    if (isReal())
+        return "a number";
+    return isBlob() ? "binary data" : "text";
+}
+
 } // namespace dao

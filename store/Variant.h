@@ -44,6 +44,8 @@ public:
 
     // A short description of the value for messages: "null", "integer 300", "text \"abc\"".
     std::string describe() const;
+    // The same without the value, for a secret field: "null", "an integer", "a number", "text"...
+    std::string kind() const;
 
     const std::string* text() const { return std::get_if<std::string>(&m_data); }
 

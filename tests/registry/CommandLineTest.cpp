@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "registry/CommandLine.h"
+#include "registry/Registry.h"
 #include "tests/support/OtherProgram.h"
 #include "tests/support/TempFolder.h"
 
@@ -10,7 +11,9 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 using namespace testing_support;
 using registry::CommandLine;
@@ -223,6 +226,62 @@ TEST_F(ProgramTest, FailuresLeaveNoFileAndAreNeverSuccess) {
     EXPECT_EQ(run("export copy.dat").out, run("export source.dat").out);
 }
 
+// A registry holds passwords: a new one is its owner's alone, and a copy no more open than its
+// source, whatever the umask; run as root, the copy keeps the source's owner and group.
+TEST_F(ProgramTest, NewFilesAreNoMoreOpenThanTheirSource) {
+    using std::filesystem::perms;
+    ASSERT_EQ(run("demo source.dat --accounts 3").status, 0);
+    const auto mode = [&](const char* name) { return std::filesystem::status(folder.file(name)).permissions(); };
+    for (const char* umask : {"022", "077"}) {
+        for (const perms source : {perms(0600), perms(0640)}) {
+            SCOPED_TRACE(std::string("umask ") + umask + ", source mode " + std::to_string(int(source)));
+            for (const char* name : {"init.dat", "demo.dat", "copy.dat"})
+                std::filesystem::remove(folder.file(name));
+            std::filesystem::permissions(folder.file("source.dat"), source);
+            const std::string before = std::string("umask ") + umask + "; ";
+            EXPECT_EQ(run("init init.dat", "", before).status, 0);
+            EXPECT_EQ(run("demo demo.dat --accounts 2", "", before).status, 0);
+            EXPECT_EQ(run("backup source.dat copy.dat", "", before).status, 0);
+            EXPECT_EQ(mode("init.dat"), perms(0600));
+            EXPECT_EQ(mode("demo.dat"), perms(0600));
+            EXPECT_EQ(mode("copy.dat"), source);
+        }
+    }
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(folder.file("source.dat").c_str(), 65534, 65534), 0);
+        ASSERT_EQ(run("backup source.dat owned.dat").status, 0);
+        struct stat copy {};
+        ASSERT_EQ(::stat(folder.file("owned.dat").c_str(), &copy), 0);
+        EXPECT_EQ(copy.st_uid, 65534u);
+        EXPECT_EQ(copy.st_gid, 65534u);
+    }
+}
+
+// A password is never shown: not when the columns of an import are in the wrong order, nor when
+// check finds one stored as binary data (as text or in hexadecimal).
+TEST_F(ProgramTest, NoMessageShowsAPassword) {
+    const std::string password = "Pw-7x!Secret";
+    ASSERT_EQ(run("init reg.dat").status, 0);
+    OtherProgram(folder.file("other.dat"))
+        .exec("CREATE TABLE Servers (User TEXT, Password TEXT); CREATE INDEX User ON Servers (User); "
+              "INSERT INTO Servers VALUES ('alice', CAST('" +
+              password + "' AS BLOB))");
+    const Run runs[] = {
+        run("import reg.dat",
+            "User,Official,Date,Time,Password\r\nann," + password + "," + password + "," + password + ",pw\r\n"),
+        run("check other.dat"),
+    };
+    for (const Run& shown : runs) {
+        EXPECT_NE(shown.status, 0);
+        for (const std::string& secret : {password, std::string("50772D377821536563726574")})
+            EXPECT_EQ((shown.out + shown.err).find(secret), std::string::npos) << shown.out << shown.err;
+    }
+    EXPECT_NE(runs[0].err.find("stdin>:2: \"Official\" must be 1 or 0"), std::string::npos) << runs[0].err;
+    EXPECT_NE(runs[1].out.find("row 1 (user \"alice\"): \"Password\" holds blob of 12 bytes, not text"),
+              std::string::npos)
+        << runs[1].out;
+}
+
 TEST_F(ProgramTest, CheckExitStatusSaysWhetherAnythingWasFound) {
     ASSERT_EQ(run("init clean.dat").status, 0);
     ASSERT_EQ(run("import clean.dat", "User,Password\r\nann,pw\r\n").status, 0);
@@ -287,6 +346,45 @@ TEST(CommandLineTest, RefusalsStopAtAHundredBelowAClearedProgressLine) {
     EXPECT_EQ(listed[100], folder.file("accounts.csv") + ": and 50 more");
     EXPECT_NE(listed[101].find("nothing was imported"), std::string::npos);
     EXPECT_NE(listed[101].find("150 problems"), std::string::npos);
+}
+
+// Another program puts its file at DEST while the copy is made: backup leaves it, and a
+// DEST-journal that was there before, as they are, and removes only the copy it made. A copy
+// damaged on its way is blamed, not the registry it came from.
+TEST(CommandLineTest, BackupTouchesNothingItDidNotMake) {
+    TempFolder folder;
+    std::istringstream input;
+    std::ostringstream output;
+    std::ostringstream error;
+    CommandLine commandLine(input, output, error, false);
+    const QString source = QString::fromStdString(folder.file("zarn.dat"));
+    const QString destination = QString::fromStdString(folder.file("copy.dat"));
+    ASSERT_EQ(commandLine.run({"vantrel-registry", "init", source}), CommandLine::Success);
+    writeBytes(folder.file("copy.dat-journal"), "theirs");
+    const auto backup = [&](const std::function<void(const std::string&, const std::string&)>& hook) {
+        registry::Registry::setBackupHookForTesting(hook);
+        error.str("");
+        const int status = commandLine.run({"vantrel-registry", "backup", source, destination});
+        registry::Registry::setBackupHookForTesting({});
+        return status;
+    };
+    EXPECT_EQ(backup([&](const std::string&, const std::string& dest) {
+                  writeBytes(folder.file("theirs.tmp"), "theirs");
+                  std::filesystem::rename(folder.file("theirs.tmp"), dest);
+              }),
+              CommandLine::FileFailure);
+    EXPECT_NE(error.str().find("copy.dat\" appeared while the copy was being made"), std::string::npos) << error.str();
+    EXPECT_EQ(readBytes(folder.file("copy.dat")), "theirs");
+
+    std::filesystem::remove(folder.file("copy.dat"));
+    EXPECT_EQ(backup([](const std::string& copy, const std::string&) { writeBytes(copy, std::string(4096, 'x')); }),
+              CommandLine::FileFailure);
+    EXPECT_NE(error.str().find("zarn.dat\" itself passes it: the copy was damaged"), std::string::npos) << error.str();
+
+    EXPECT_EQ(backup({}), CommandLine::Success) << error.str();
+    EXPECT_EQ(readBytes(folder.file("copy.dat-journal")), "theirs");
+    const auto files = std::distance(std::filesystem::directory_iterator(folder.path()), {});
+    EXPECT_EQ(files, 3) << "the registry, its copy and the journal that was there: no copy left behind";
 }
 
 TEST(CommandLineTest, RunsInProcessWithGivenStreams) {
