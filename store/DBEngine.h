@@ -13,6 +13,10 @@ class DBEngine {
 public:
     static DBEngine& instance();
 
+    // The most memory the engine may hold at once, for every open file together: its caches,
+    // its sorts and its temporary tables. Past it an operation fails with OutOfMemory.
+    static constexpr long long HeapLimitBytes = 2LL << 30;
+
     // Item 0 is the default workspace; it is the only one. After its Close, the next call gives
     // a new, usable workspace. Any other index throws Error(InvalidArgument).
     std::shared_ptr<Workspace> Workspaces(int index);

@@ -166,13 +166,16 @@ TEST(TriggerTest, AnImportAddsExactlyItsRowsOrNothing) {
         int number;
     };
     const std::string onInsert = "CREATE TRIGGER Hostile AFTER INSERT ON Servers BEGIN ";
+    // The import refuses every trigger on "Servers" before anything of the file runs, harmless or not.
     const Case cases[] = {
-        {"deletes the accounts already there", onInsert + "DELETE FROM Servers WHERE rowid <> new.rowid; END", 24},
+        {"deletes the accounts already there", onInsert + "DELETE FROM Servers WHERE rowid <> new.rowid; END", 35},
         {"ignores every new account", "CREATE TRIGGER Hostile BEFORE INSERT ON Servers BEGIN SELECT RAISE(IGNORE); END",
-         24},
-        {"replaces each new password", onInsert + "UPDATE Servers SET Password = 'x' WHERE rowid = new.rowid; END", 24},
-        {"reads a view without end", endless + onInsert + "SELECT count(*) FROM Endless; END", 25},
-        {"changes nothing", onInsert + "SELECT 1; END", 0},
+         35},
+        {"replaces each new password", onInsert + "UPDATE Servers SET Password = 'x' WHERE rowid = new.rowid; END", 35},
+        {"reads a view without end", endless + onInsert + "SELECT count(*) FROM Endless; END", 35},
+        {"changes nothing", onInsert + "SELECT 1; END", 35},
+        {"has a trigger on another table only",
+         "CREATE TABLE Log (n); CREATE TRIGGER Other AFTER INSERT ON Log BEGIN SELECT 1; END", 0},
     };
     TempFolder folder;
     for (const Case& c : cases) {
