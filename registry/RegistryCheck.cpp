@@ -157,6 +157,8 @@ public:
     std::string checkTable(dao::Database& database, std::vector<dao::Field>& present) {
         try {
             mdlDatabase::ValidateServersTable(database);
+            // What would refuse every save and import, though the file lists.
+            mdlDatabase::ValidateServersForWriting(database);
         } catch (const dao::Error& error) {
             find(m_report.tableProblems, error.description() + " (error " + std::to_string(error.number()) + ")");
         }

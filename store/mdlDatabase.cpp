@@ -295,7 +295,7 @@ void ValidateServersForWriting(dao::Database& database) {
                          "Vantrel writes nothing into the table " + dao::inQuotes(servers.name) + " of " + file +
                              " while the file's own code would run on the write: " + list +
                              ". Remove " + (found.size() == 1 ? "it" : "them") +
-                             " with another program, then try again. Nothing was saved.");
+                             " with another program, then try again.");
     } catch (const std::exception& failure) {
         database.fail(failure);
     }
