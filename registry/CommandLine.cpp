@@ -28,6 +28,8 @@ Exit status:
   3  a file could not be made, opened, read or written: it exists already (init, demo, backup), is
      not a registry, is in use by another program, the disk failed...
   4  check found problems in the registry; each is listed above the summary
+  5  import: the accounts are in the registry, but the disk reported a failure as they were being
+     made permanent, so they may not survive a power cut; check the disk
 )";
 
 const char* const csvHelp = R"(
@@ -252,6 +254,10 @@ int CommandLine::importCsv(const QStringList& arguments) {
         if (result.problems.empty()) {
             m_error << count(result.accounts, "account") << " imported into " << dao::inQuotes(path) << skipped
                     << ".\n";
+            if (!result.unconfirmed.empty()) {
+                m_error << program.toStdString() << ": " << result.unconfirmed << '\n';
+                return Unconfirmed;
+            }
             return Success;
         }
         const std::size_t listed = std::min(result.problems.size(), maxListed);

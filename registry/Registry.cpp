@@ -313,7 +313,13 @@ ImportResult Registry::importCsv(const std::string& path, std::istream& csv, Pro
 
     if (result.problems.empty()) {
         recordset->Close();
-        database->CommitTrans();
+        try {
+            database->CommitTrans();
+        } catch (const dao::Error& error) {
+            if (error.code() != dao::ErrorNumber::SavedNotConfirmed)
+                throw;
+            result.unconfirmed = error.description() + " (error " + std::to_string(error.number()) + ")";
+        }
     } else {
         result.accounts = 0;
         recordset->Close();
