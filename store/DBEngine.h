@@ -26,11 +26,17 @@ public:
     std::chrono::milliseconds BusyTimeout() const { return m_busyTimeout; }
     void SetBusyTimeout(std::chrono::milliseconds timeout) { m_busyTimeout = timeout; }
 
+    // How long one operation may work on a file (see Database::SetTimeLimit). Applies to
+    // databases opened afterwards.
+    std::chrono::milliseconds TimeLimit() const { return m_timeLimit; }
+    void SetTimeLimit(std::chrono::milliseconds limit) { m_timeLimit = limit; }
+
 private:
     DBEngine() = default;
 
     std::shared_ptr<Workspace> m_defaultWorkspace;
     std::chrono::milliseconds m_busyTimeout{5000};
+    std::chrono::milliseconds m_timeLimit{3000};
 };
 
 } // namespace dao

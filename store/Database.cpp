@@ -12,14 +12,29 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <thread>
 
 namespace dao {
 
 namespace {
 
-// SQLite calls the time bound's check after every this many instructions of its machine.
-constexpr int progressPeriod = 250;
+// SQLite calls the time bound's check after every this many instructions of its machine, and as
+// a statement returns once it has run at least as many: a period longer than a short statement
+// would never stop its one slow write.
+constexpr int progressPeriod = 16;
+
+// The time bound reads the clock thousands of times a second: the kernel's coarse clock, a few
+// milliseconds fine, costs a fraction of the precise one.
+std::chrono::steady_clock::time_point now() {
+#ifdef CLOCK_MONOTONIC_COARSE
+    timespec time{};
+    if (clock_gettime(CLOCK_MONOTONIC_COARSE, &time) == 0)
+        return std::chrono::steady_clock::time_point(std::chrono::seconds(time.tv_sec) +
+                                                     std::chrono::nanoseconds(time.tv_nsec));
+#endif
+    return std::chrono::steady_clock::now();
+}
 
 std::string seconds(std::chrono::steady_clock::duration duration) {
     char text[32];
@@ -63,6 +78,7 @@ Database::Database(Workspace* workspace, std::string path, bool readOnly)
         m_connection = std::make_unique<SQLite::Database>(m_path, flags,
                                                           static_cast<int>(DBEngine::instance().BusyTimeout().count()));
         m_busyTimeout = DBEngine::instance().BusyTimeout();
+        m_timeLimit = DBEngine::instance().TimeLimit();
         sqlite3_busy_handler(m_connection->getHandle(), &Database::onBusy, this);
         beginWork();
         sqlite3_progress_handler(m_connection->getHandle(), progressPeriod, &Database::onProgress, this);
@@ -131,12 +147,12 @@ Database::~Database() {
 }
 
 void Database::beginWork() {
-    m_workStart = std::chrono::steady_clock::now();
+    m_workStart = now();
     m_waited = {};
 }
 
 std::chrono::steady_clock::duration Database::worked() const {
-    return std::chrono::steady_clock::now() - m_workStart - m_waited;
+    return now() - m_workStart - m_waited;
 }
 
 int Database::onProgress(void* database) {
@@ -153,15 +169,15 @@ int Database::onProgress(void* database) {
 int Database::onBusy(void* database, int attempt) {
     using namespace std::chrono;
     auto* self = static_cast<Database*>(database);
-    const auto now = steady_clock::now();
+    const auto start = steady_clock::now();
     if (attempt == 0)
-        self->m_busySince = now;
-    const auto waited = now - self->m_busySince;
+        self->m_busySince = start;
+    const auto waited = start - self->m_busySince;
     if (waited >= self->m_busyTimeout)
         return 0;
     const milliseconds step(attempt < 3 ? 1 : attempt < 10 ? 10 : 25);
     std::this_thread::sleep_for(std::min<steady_clock::duration>(step, self->m_busyTimeout - waited));
-    self->m_waited += steady_clock::now() - now;
+    self->m_waited += steady_clock::now() - start;
     return 1;
 }
 

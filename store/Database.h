@@ -63,7 +63,7 @@ public:
     // WorkLimitExceeded saying how long it ran. Time spent waiting for another program's lock is
     // not counted: that wait has the busy timeout. A whole-file check needs more: SetTimeLimit
     // takes any bound, and zero lifts it.
-    static constexpr std::chrono::milliseconds DefaultTimeLimit{3000};
+    // The limit starts as the engine's TimeLimit (three seconds).
     void SetTimeLimit(std::chrono::milliseconds limit) { m_timeLimit = limit; }
     std::chrono::milliseconds TimeLimit() const { return m_timeLimit; }
 
@@ -116,7 +116,7 @@ private:
     std::function<void(Database&)> m_writeGuard;
     // The last write's test of whether the open transaction landed, for CommitTrans.
     std::function<bool()> m_landed;
-    std::chrono::milliseconds m_timeLimit = DefaultTimeLimit;
+    std::chrono::milliseconds m_timeLimit{};
     std::chrono::steady_clock::time_point m_workStart;
     std::chrono::steady_clock::duration m_waited{};           // lock waits since m_workStart
     std::chrono::steady_clock::time_point m_busySince;       // the start of the current lock wait
