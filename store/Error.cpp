@@ -6,6 +6,7 @@
 #include <SQLiteCpp/Exception.h>
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -23,12 +24,48 @@ std::string inQuotes(const std::string& text) {
 
 namespace {
 
+// SQLite reads the system's errno as the failure reaches its interface, after its own clean-up
+// may have run other calls: an errno that the failed call cannot give (a read of an open file
+// that "does not exist") belongs to one of those, and is left out rather than shown as the cause.
+bool couldCause(int code, int systemError) {
+    switch (code) {
+    case SQLITE_IOERR_READ:
+    case SQLITE_IOERR_SHORT_READ:
+    case SQLITE_IOERR_WRITE:
+    case SQLITE_IOERR_FSYNC:
+    case SQLITE_IOERR_DIR_FSYNC:
+    case SQLITE_IOERR_TRUNCATE:
+        switch (systemError) {
+        case EIO:
+        case ENOSPC:
+        case EDQUOT:
+        case EFBIG:
+        case EROFS:
+        case EBADF:
+        case EINVAL:
+        case ENXIO:
+        case ENODEV:
+        case EPERM:
+        case EACCES:
+        case EAGAIN:
+        case EINTR:
+        case ESTALE:
+            return true;
+        default:
+            return false;
+        }
+    default:
+        return true;
+    }
+}
+
 // SQLite's message, and the system's words for errno when SQLite saw one. SQLite keeps the
 // errno of its last failed input, output or open, so it belongs only to such a failure.
 std::string detailOf(const SQLite::Exception& failure, int code, int systemError) {
     std::string detail = failure.what();
     const int primary = code & 0xFF;
-    if (systemError != 0 && (primary == SQLITE_IOERR || primary == SQLITE_CANTOPEN))
+    if (systemError != 0 && (primary == SQLITE_IOERR || primary == SQLITE_CANTOPEN) &&
+        couldCause(code, systemError))
         detail += " (" + std::string(std::strerror(systemError)) + ")";
     return detail;
 }
