@@ -29,6 +29,8 @@ Exit status:
      appeared while backup made its copy, is not a registry, is in use by another program, the
      disk failed...
   4  check found problems in the registry; each is listed above the summary
+  5  import: the accounts are in the registry, but the disk reported a failure as they were being
+     made permanent, so they may not survive a power cut; check the disk
 )";
 
 const char* const csvHelp = R"(
@@ -254,6 +256,10 @@ int CommandLine::importCsv(const QStringList& arguments) {
         if (result.problems.empty()) {
             m_error << count(result.accounts, "account") << " imported into " << dao::inQuotes(path) << skipped
                     << ".\n";
+            if (!result.unconfirmed.empty()) {
+                m_error << program.toStdString() << ": " << result.unconfirmed << '\n';
+                return Unconfirmed;
+            }
             return Success;
         }
         const std::size_t listed = std::min(result.problems.size(), maxListed);
@@ -359,8 +365,14 @@ int CommandLine::check(const QStringList& arguments) {
                             "them, values breaking the field rules, accounts without a user name, and user names "
                             "shared by several accounts (the editor only opens the first). Each problem is listed "
                             "(at most 100 of a kind) on standard output, then a summary with the counts. Exit "
-                            "status 0: nothing found; 4: problems found."));
+                            "status 0: nothing found; 4: problems found. Each step of the check is stopped "
+                            "after a minute, and ten seconds more for every 100 MiB of the file, so that a "
+                            "file that makes it endless cannot hold the registry."));
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The registry file."));
+    const QCommandLineOption noTimeLimit(
+        QStringLiteral("no-time-limit"),
+        QStringLiteral("Lets every step of the check run as long as it takes, for a file known to be sound."));
+    parser.addOption(noTimeLimit);
     QStringList files;
     const auto usage = [&](const QString& message) { return usageError(QStringLiteral("check"), message); };
     if (const int status = parseCommand(parser, arguments, m_output, usage, 1, 1, files); status >= 0)
@@ -368,7 +380,11 @@ int CommandLine::check(const QStringList& arguments) {
     const std::string path = local(files[0]);
     CheckReport report;
     try {
-        report = RegistryCheck::run(path);
+        report = RegistryCheck::run(path, !parser.isSet(noTimeLimit));
+    } catch (const dao::Error& error) {
+        if (error.code() == dao::ErrorNumber::WorkLimitExceeded)
+            return failure(error, " To check a large file that is known to be sound, give --no-time-limit.");
+        return failure(error);
     } catch (const std::exception& error) {
         return failure(error);
     }

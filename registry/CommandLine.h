@@ -20,6 +20,7 @@ public:
         DataRefused = 2,   // the CSV text was refused; nothing was imported
         FileFailure = 3,   // a file could not be made, opened, read or written
         ProblemsFound = 4, // check found something that would stop Vantrel or mislead an operator
+        Unconfirmed = 5,   // done and in the file, but the disk failed as it was being made permanent
     };
 
     // progressOnError: draw progress on `error` (only when it is a terminal).

@@ -329,6 +329,9 @@ ImportResult Registry::importCsv(const std::string& path, std::istream& csv, Pro
                                  const ImportOptions& options) {
     auto database = openDatabase(path);
     mdlDatabase::ValidateServersTable(*database);
+    // Refused at once, and again under the write lock, where no other program can add a trigger.
+    mdlDatabase::ValidateServersForWriting(*database);
+    database->SetWriteGuard(mdlDatabase::ValidateServersForWriting);
     dao::TableDef servers = database->TableDefs(tableName);
     // The program's own definition carries every rule of every field, so records are checked
     // here, all of them, and each refusal is reported with its reasons.
@@ -429,7 +432,13 @@ ImportResult Registry::importCsv(const std::string& path, std::istream& csv, Pro
 
     if (result.problems.empty()) {
         recordset->Close();
-        database->CommitTrans();
+        try {
+            database->CommitTrans();
+        } catch (const dao::Error& error) {
+            if (error.code() != dao::ErrorNumber::SavedNotConfirmed)
+                throw;
+            result.unconfirmed = error.description() + " (error " + std::to_string(error.number()) + ")";
+        }
     } else {
         result.accounts = 0;
         recordset->Close();

@@ -24,6 +24,8 @@ struct ImportResult {
     std::size_t emptyRecords = 0;        // records whose every field was empty, skipped
     std::vector<ImportProblem> problems; // in the order of the file
     std::vector<std::string> hints;      // what the file probably is instead, and how to save it right
+    // Set when the accounts are in the file but the disk failed as they were made permanent: what it said.
+    std::string unconfirmed;
 };
 
 struct ImportOptions {

@@ -160,6 +160,8 @@ public:
     std::string checkTable(dao::Database& database, std::vector<dao::Field>& present) {
         try {
             mdlDatabase::ValidateServersTable(database);
+            // What would refuse every save and import, though the file lists.
+            mdlDatabase::ValidateServersForWriting(database);
         } catch (const dao::Error& error) {
             find(m_report.tableProblems, error.description() + " (error " + std::to_string(error.number()) + ")");
         }
@@ -255,7 +257,14 @@ private:
 
 } // namespace
 
-CheckReport RegistryCheck::run(const std::string& path) {
+std::chrono::milliseconds RegistryCheck::CheckTimeLimit(const std::string& path) {
+    std::error_code unknown;
+    const auto size = std::filesystem::file_size(path, unknown);
+    const std::uintmax_t hundredsOfMebibytes = unknown ? 0 : size / (100u << 20);
+    return std::chrono::seconds(60 + 10 * static_cast<long long>(hundredsOfMebibytes));
+}
+
+CheckReport RegistryCheck::run(const std::string& path, bool timeLimit) {
     CheckReport report;
     Checker checker(path, report);
     bool hotJournal = false;
@@ -284,8 +293,8 @@ CheckReport RegistryCheck::run(const std::string& path) {
     }
 
     // Every long statement of the check runs from here, on this one connection. Reading the whole
-    // file is the work asked for, so the bound that stops a runaway statement elsewhere is lifted.
-    database->SetWorkLimit(0);
+    // file is the work asked for, so the few seconds that bound a save become a generous bound.
+    database->SetTimeLimit(timeLimit ? CheckTimeLimit(path) : std::chrono::milliseconds(0));
     checker.checkIntegrity(*database);
     std::vector<dao::Field> fields;
     const std::string table = checker.checkTable(*database, fields);

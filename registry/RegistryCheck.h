@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -33,7 +34,11 @@ public:
     // Throws dao::Error when `path` cannot be opened as a database at all (it is missing, not a
     // database, or locked), unless damage or a crash's unfinished write is the reason: those
     // are findings.
-    static CheckReport run(const std::string& path);
+    // Each statement of the check may run for CheckTimeLimit(path), lifted when `timeLimit` is false.
+    static CheckReport run(const std::string& path, bool timeLimit = true);
+    // A minute, and ten seconds more for every 100 MiB of the file: many times what reading the
+    // whole file takes, so only something in the file that makes the check slow or endless meets it.
+    static std::chrono::milliseconds CheckTimeLimit(const std::string& path);
 };
 
 } // namespace registry

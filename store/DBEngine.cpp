@@ -13,6 +13,9 @@ DBEngine& DBEngine::instance() {
         // Memory statistics are never read here, and keeping them takes a global lock on every
         // allocation SQLite makes. Only possible before SQLite starts; later it is simply refused.
         sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+        // Sorts and temporary tables are kept in memory (see Database), so a file whose schema
+        // makes them huge must meet a hard limit rather than fill the machine.
+        sqlite3_hard_heap_limit64(HeapLimitBytes);
         return DBEngine();
     }();
     return engine;

@@ -11,31 +11,53 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <thread>
 
 namespace dao {
 
 namespace {
 
-// SQLite calls the work bound's check after every this many instructions.
-constexpr int progressPeriod = 1000;
+// SQLite calls the time bound's check after every this many instructions of its machine, and as
+// a statement returns once it has run at least as many: a period longer than a short statement
+// would never stop its one slow write.
+constexpr int progressPeriod = 16;
+
+// The time bound reads the clock thousands of times a second: the kernel's coarse clock, a few
+// milliseconds fine, costs a fraction of the precise one.
+std::chrono::steady_clock::time_point now() {
+#ifdef CLOCK_MONOTONIC_COARSE
+    timespec time{};
+    if (clock_gettime(CLOCK_MONOTONIC_COARSE, &time) == 0)
+        return std::chrono::steady_clock::time_point(std::chrono::seconds(time.tv_sec) +
+                                                     std::chrono::nanoseconds(time.tv_nsec));
+#endif
+    return std::chrono::steady_clock::now();
+}
+
+std::string seconds(std::chrono::steady_clock::duration duration) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", std::chrono::duration<double>(duration).count());
+    return text;
+}
 
 // A registry may come from anywhere: SQLite's own advice for files that may be hostile. The
 // file's schema may not call functions or virtual tables with side effects, nor may anything
-// write to SQLite's own tables; every page's cells are checked as they are read; no value,
-// statement or expression may grow beyond what a registry ever needs; and the file is read, not
-// mapped into memory, so that a file cut short by another program fails as an error.
+// write to SQLite's own tables; every page's cells are checked as they are read; no value may
+// grow beyond what a registry ever needs; and the file is read, not mapped into memory, so that
+// a file cut short by another program fails as an error. SQLite's other limits stay as they
+// are: they are what every other program opening the file has, and a sound file must not fail
+// here as damaged because of a long view or default of another table. Sorts and temporary
+// tables stay in memory, under the engine's heap limit, never in the system's temporary folder.
 void guardAgainstHostileFile(SQLite::Database& database) {
     sqlite3* connection = database.getHandle();
     sqlite3_db_config(connection, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
     sqlite3_db_config(connection, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
     sqlite3_limit(connection, SQLITE_LIMIT_LENGTH, 1000000);
-    sqlite3_limit(connection, SQLITE_LIMIT_SQL_LENGTH, 100000);
-    sqlite3_limit(connection, SQLITE_LIMIT_EXPR_DEPTH, 100);
-    sqlite3_limit(connection, SQLITE_LIMIT_COMPOUND_SELECT, 10);
-    sqlite3_limit(connection, SQLITE_LIMIT_LIKE_PATTERN_LENGTH, 100);
     sqlite3_limit(connection, SQLITE_LIMIT_TRIGGER_DEPTH, 10);
     sqlite3_limit(connection, SQLITE_LIMIT_ATTACHED, 0);
-    database.exec("PRAGMA cell_size_check = ON; PRAGMA mmap_size = 0");
+    database.exec("PRAGMA cell_size_check = ON; PRAGMA mmap_size = 0; PRAGMA temp_store = MEMORY");
 }
 
 std::string indexSql(const std::string& table, const TableDef::IndexDefinition& index) {
@@ -55,12 +77,22 @@ Database::Database(Workspace* workspace, std::string path, bool readOnly)
         const int flags = (readOnly ? SQLite::OPEN_READONLY : SQLite::OPEN_READWRITE) | SQLite::OPEN_NOMUTEX;
         m_connection = std::make_unique<SQLite::Database>(m_path, flags,
                                                           static_cast<int>(DBEngine::instance().BusyTimeout().count()));
-        guardAgainstHostileFile(*m_connection);
+        m_busyTimeout = DBEngine::instance().BusyTimeout();
+        m_timeLimit = DBEngine::instance().TimeLimit();
+        sqlite3_busy_handler(m_connection->getHandle(), &Database::onBusy, this);
+        beginWork();
         sqlite3_progress_handler(m_connection->getHandle(), progressPeriod, &Database::onProgress, this);
+        guardAgainstHostileFile(*m_connection);
         // SQLite reads nothing until the first statement; read the schema now, so that a file
         // that is not a database (or is locked past the busy timeout) fails the open itself.
-        SQLite::Statement probe(*m_connection, "SELECT count(*) FROM sqlite_schema");
-        probe.executeStep();
+        try {
+            SQLite::Statement probe(*m_connection, "SELECT count(*) FROM sqlite_schema");
+            probe.executeStep();
+        } catch (const SQLite::Exception& failure) {
+            if (failure.getErrorCode() == SQLITE_TOOBIG)
+                refuseOversizedSchema();
+            throw;
+        }
         // A write reported done must outlive a power cut. EXTRA also syncs the folder once the
         // rollback journal is removed at commit; otherwise the journal can come back after the
         // cut and the next open rolls the committed write back. The journal mode is the file's.
@@ -75,6 +107,35 @@ Database::Database(Workspace* workspace, std::string path, bool readOnly)
     }
 }
 
+// The schema could not be read for a definition longer than the store reads as a value: read it
+// once more with SQLite's own limit to name that object.
+void Database::refuseOversizedSchema() {
+    sqlite3* connection = m_connection->getHandle();
+    const int limit = sqlite3_limit(connection, SQLITE_LIMIT_LENGTH, -1);
+    sqlite3_limit(connection, SQLITE_LIMIT_LENGTH, 1000000000);
+    std::string kind;
+    std::string name;
+    std::int64_t length = 0;
+    try {
+        SQLite::Statement oversized(*m_connection, "SELECT type, name, length(CAST(sql AS BLOB)) FROM sqlite_schema "
+                                                   "WHERE length(CAST(sql AS BLOB)) > ?1 ORDER BY 3 DESC LIMIT 1");
+        oversized.bind(1, limit);
+        if (oversized.executeStep()) {
+            kind = oversized.getColumn(0).getString();
+            name = oversized.getColumn(1).getString();
+            length = oversized.getColumn(2).getInt64();
+        }
+    } catch (const SQLite::Exception&) {
+    }
+    sqlite3_limit(connection, SQLITE_LIMIT_LENGTH, limit);
+    if (kind.empty())
+        return;
+    throw Error(ErrorNumber::SchemaBeyondLimits,
+                "The " + kind + " " + inQuotes(name) + " of " + inQuotes(m_path) + " is defined by " +
+                    std::to_string(length) + " bytes of SQL, more than the " + std::to_string(limit) +
+                    " bytes Vantrel reads of any one thing in a registry. Nothing was changed.");
+}
+
 Database::~Database() {
     try {
         Close();
@@ -85,17 +146,39 @@ Database::~Database() {
         m_workspace->forget(this);
 }
 
+void Database::beginWork() {
+    m_workStart = now();
+    m_waited = {};
+}
+
+std::chrono::steady_clock::duration Database::worked() const {
+    return now() - m_workStart - m_waited;
+}
+
 int Database::onProgress(void* database) {
     auto* self = static_cast<Database*>(database);
-    self->m_work += progressPeriod;
-    if (self->m_workLimit <= 0 || self->m_work <= self->m_workLimit)
+    if (self->m_timeLimit.count() <= 0 || self->worked() <= self->m_timeLimit)
         return 0;
     self->m_workExceeded = true;
+    self->m_workRan = self->worked();
     return 1; // SQLite stops the statement with SQLITE_INTERRUPT
 }
 
-void Database::SetWorkLimit(std::int64_t instructions) {
-    m_workLimit = instructions;
+// Waits for another program's lock up to the busy timeout, as SQLite's own handler does, and
+// keeps the time waited out of the time bound.
+int Database::onBusy(void* database, int attempt) {
+    using namespace std::chrono;
+    auto* self = static_cast<Database*>(database);
+    const auto start = steady_clock::now();
+    if (attempt == 0)
+        self->m_busySince = start;
+    const auto waited = start - self->m_busySince;
+    if (waited >= self->m_busyTimeout)
+        return 0;
+    const milliseconds step(attempt < 3 ? 1 : attempt < 10 ? 10 : 25);
+    std::this_thread::sleep_for(std::min<steady_clock::duration>(step, self->m_busyTimeout - waited));
+    self->m_waited += steady_clock::now() - start;
+    return 1;
 }
 
 void Database::fail(const std::exception& failure) const {
@@ -105,15 +188,46 @@ void Database::fail(const std::exception& failure) const {
         if (sqliteFailure->getErrorCode() == SQLITE_INTERRUPT && m_workExceeded) {
             m_workExceeded = false;
             throw Error(ErrorNumber::WorkLimitExceeded,
-                        "Work on " + inQuotes(m_path) + " was stopped after " + std::to_string(m_workLimit) +
-                            " steps of the database engine, far more than Vantrel ever needs: a trigger or view of "
-                            "the registry may run without end. Nothing was changed, and the file is free for other "
-                            "programs again.");
+                        "Work on " + inQuotes(m_path) + " was stopped after " + seconds(m_workRan) +
+                            " seconds of the database engine's own work (waiting for other programs not counted), "
+                            "far longer than Vantrel ever needs: something in the registry file makes it slow or "
+                            "endless. Nothing was changed, and the file is free for other programs again.");
         }
         throw translate(*sqliteFailure, m_path, m_connection ? sqlite3_system_errno(m_connection->getHandle()) : 0);
     }
     throw Error(ErrorNumber::EngineFailure,
                 "The database engine failed on " + inQuotes(m_path) + ": " + failure.what() + ".");
+}
+
+void Database::failAfterCommit(const std::exception& failure, const std::function<bool()>& landed) {
+    // A COMMIT that failed before its end leaves the transaction open: nothing of it is in the file.
+    if (!m_connection || !sqlite3_get_autocommit(m_connection->getHandle())) {
+        if (m_connection)
+            m_connection->tryExec("ROLLBACK");
+        fail(failure);
+    }
+    // Otherwise the failure may have come after the commit took effect (the sync of the folder
+    // once the journal is gone, say): the file itself tells.
+    bool inFile = false;
+    try {
+        beginWork();
+        inFile = landed && landed();
+    } catch (...) {
+        fail(failure); // the file cannot be read either: the failure itself is the best account
+    }
+    if (!inFile)
+        fail(failure);
+    std::string detail = failure.what();
+    try {
+        fail(failure);
+    } catch (const Error& error) {
+        detail = error.description();
+    }
+    throw Error(ErrorNumber::SavedNotConfirmed,
+                "The change was written to " + inQuotes(m_path) +
+                    " and is in the file, but the disk reported a failure as it was being made permanent, so "
+                    "it may not survive a power cut or a crash of the system. Check the disk. (" +
+                    detail + ")");
 }
 
 bool Database::isOpen() const {
@@ -188,23 +302,24 @@ void Database::AppendTableDef(TableDef& definition) {
 
 void Database::storeIndex(const std::string& table, const TableDef::IndexDefinition& index) {
     const std::string sql = indexSql(table, index);
-    const std::int64_t limit = m_workLimit;
-    m_workLimit = 0;
+    const std::chrono::milliseconds limit = m_timeLimit;
+    m_timeLimit = {};
     try {
         write([&] { connection().exec(sql); });
     } catch (...) {
-        m_workLimit = limit;
+        m_timeLimit = limit;
         throw;
     }
-    m_workLimit = limit;
+    m_timeLimit = limit;
 }
 
-void Database::write(const std::function<void()>& work) {
+void Database::write(const std::function<void()>& work, const std::function<bool()>& landed) {
     try {
         beginWork();
         if (m_inTransaction) {
             try {
                 work();
+                m_landed = landed;
             } catch (const std::exception& failure) {
                 try {
                     fail(failure);
@@ -222,14 +337,20 @@ void Database::write(const std::function<void()>& work) {
         // for here, up to the busy timeout, and never fails half-way through the work.
         connection().exec("BEGIN IMMEDIATE");
         try {
+            if (m_writeGuard)
+                m_writeGuard(*this);
             work();
-            connection().exec("COMMIT");
         } catch (...) {
             connection().tryExec("ROLLBACK");
             throw;
         }
     } catch (const std::exception& failure) {
         fail(failure);
+    }
+    try {
+        connection().exec("COMMIT");
+    } catch (const std::exception& failure) {
+        failAfterCommit(failure, landed);
     }
 }
 
@@ -238,7 +359,15 @@ void Database::BeginTrans() {
         throw Error(ErrorNumber::InvalidArgument, "A transaction is already open on " + inQuotes(m_path) + ".");
     m_spoiledBy.reset();
     try {
+        beginWork();
         connection().exec("BEGIN IMMEDIATE");
+        try {
+            if (m_writeGuard)
+                m_writeGuard(*this);
+        } catch (...) {
+            connection().tryExec("ROLLBACK");
+            throw;
+        }
     } catch (const std::exception& failure) {
         fail(failure);
     }
@@ -249,6 +378,8 @@ void Database::CommitTrans() {
     if (!m_inTransaction)
         throw Error(ErrorNumber::InvalidArgument, "No transaction is open on " + inQuotes(m_path) + ".");
     m_inTransaction = false;
+    const std::function<bool()> landed = std::move(m_landed);
+    m_landed = nullptr;
     if (m_spoiledBy) {
         const Error spoiledBy = *m_spoiledBy;
         m_spoiledBy.reset();
@@ -256,10 +387,10 @@ void Database::CommitTrans() {
         throw spoiledBy;
     }
     try {
+        beginWork();
         connection().exec("COMMIT");
     } catch (const std::exception& failure) {
-        connection().tryExec("ROLLBACK");
-        fail(failure);
+        failAfterCommit(failure, landed);
     }
 }
 
@@ -268,8 +399,9 @@ void Database::Rollback() {
         throw Error(ErrorNumber::InvalidArgument, "No transaction is open on " + inQuotes(m_path) + ".");
     m_inTransaction = false;
     m_spoiledBy.reset();
+    m_landed = nullptr;
     try {
-        // After the work bound stopped a write, SQLite has rolled the transaction back itself.
+        // After the time bound stopped a write, SQLite has rolled the transaction back itself.
         if (!sqlite3_get_autocommit(connection().getHandle()))
             connection().exec("ROLLBACK");
     } catch (const std::exception& failure) {

@@ -4,6 +4,7 @@
 #include "store/Error.h"
 #include "store/TableDef.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -38,26 +39,33 @@ public:
     void AppendTableDef(TableDef& definition);
 
     // An explicit transaction around several updates: every Update between BeginTrans and
-    // CommitTrans lands together or, after Rollback or a failure to commit, not at all.
+    // CommitTrans lands together or, after Rollback or a failure to commit, not at all. When
+    // the commit fails after it took effect, CommitTrans throws SavedNotConfirmed: everything
+    // is in the file, but the disk did not confirm that it will outlive a power cut.
     void BeginTrans();
     void CommitTrans();
     void Rollback();
+
+    // Called inside every write transaction before its first write (for BeginTrans, once, as it
+    // begins), with the write lock held, so that no other program can change the schema between
+    // the guard and the write. It throws to refuse the write: nothing is then written.
+    void SetWriteGuard(std::function<void(Database&)> guard) { m_writeGuard = std::move(guard); }
 
     // How much of the file SQLite keeps in memory for this connection, in kibibytes (SQLite's
     // default is 2000). Long bulk writes that touch an index in random order run far faster when
     // the index fits. Throws InvalidArgument for a size below 1.
     void SetCacheSize(int kibibytes);
 
-    // No single step of a statement may run more SQLite instructions than this bound, so that a
-    // file whose triggers or views loop without end cannot hold the program, or the write lock,
-    // for ever. Past it the statement is stopped, its transaction rolled back, and the operation
-    // throws WorkLimitExceeded. The bound counts work only: waiting for another program's lock
-    // runs no instructions. It is far above what any step of a list load, a save or an import
-    // needs, each row being a step of its own. A whole-file check (PRAGMA integrity_check) needs
-    // more: SetWorkLimit(0) lifts the bound, and SetWorkLimit(DefaultWorkLimit) restores it.
-    static constexpr std::int64_t DefaultWorkLimit = 20'000'000;
-    void SetWorkLimit(std::int64_t instructions);
-    std::int64_t WorkLimit() const { return m_workLimit; }
+    // No operation of the store (opening, one step of a list, one save, one row of an import) may
+    // run longer than this on the database engine's own work, so that a file whose schema makes a
+    // statement slow or endless cannot hold the program, or the write lock, for long. Past it the
+    // statement is stopped, its transaction rolled back, and the operation throws
+    // WorkLimitExceeded saying how long it ran. Time spent waiting for another program's lock is
+    // not counted: that wait has the busy timeout. A whole-file check needs more: SetTimeLimit
+    // takes any bound, and zero lifts it.
+    // The limit starts as the engine's TimeLimit (three seconds).
+    void SetTimeLimit(std::chrono::milliseconds limit) { m_timeLimit = limit; }
+    std::chrono::milliseconds TimeLimit() const { return m_timeLimit; }
 
     // Closes every recordset opened on this database, then the file. May be called again.
     void Close();
@@ -71,16 +79,22 @@ public:
     void attach(Recordset* recordset);
     void detach(Recordset* recordset);
     // Runs `write` inside a write transaction, taking the write lock first (waiting out other
-    // programs' locks up to the busy timeout), unless BeginTrans already opened one.
-    void write(const std::function<void()>& write);
+    // programs' locks up to the busy timeout), unless BeginTrans already opened one. `landed`
+    // tells, by reading the file afresh, whether the write is in it: asked only when the commit
+    // (of this write, or of the transaction BeginTrans opened) fails once it may have taken effect.
+    void write(const std::function<void()>& write, const std::function<bool()>& landed = {});
     // Makes `index` on the stored table `table`, in a write transaction of its own unless
     // BeginTrans opened one. Building an index reads every row once and runs none of the file's
     // triggers, so the work bound does not apply to it.
     void storeIndex(const std::string& table, const TableDef::IndexDefinition& index);
     // Every SQLite failure leaves the engine as an Error naming this file.
     [[noreturn]] void fail(const std::exception& failure) const;
-    // Starts the work bound afresh: called before each step of the store's statements.
-    void beginWork() { m_work = 0; }
+    // Starts the time bound afresh: called before each operation of the store.
+    void beginWork();
+    // Whether the current write transaction took effect after all, when its COMMIT failed: asked
+    // by `landed`, which reads the file afresh. Throws SavedNotConfirmed when it did, else
+    // rethrows the failure.
+    [[noreturn]] void failAfterCommit(const std::exception& failure, const std::function<bool()>& landed);
 
 private:
     friend class Workspace;
@@ -88,6 +102,9 @@ private:
     void detachFromWorkspace() { m_workspace = nullptr; }
 
     static int onProgress(void* database);
+    static int onBusy(void* database, int attempt);
+    void refuseOversizedSchema();
+    std::chrono::steady_clock::duration worked() const;
 
     Workspace* m_workspace;
     std::string m_path;
@@ -96,8 +113,15 @@ private:
     bool m_inTransaction = false;
     // A write inside BeginTrans that failed after changing the file: CommitTrans refuses.
     std::unique_ptr<Error> m_spoiledBy;
-    std::int64_t m_workLimit = DefaultWorkLimit;
-    std::int64_t m_work = 0;
+    std::function<void(Database&)> m_writeGuard;
+    // The last write's test of whether the open transaction landed, for CommitTrans.
+    std::function<bool()> m_landed;
+    std::chrono::milliseconds m_timeLimit{};
+    std::chrono::steady_clock::time_point m_workStart;
+    std::chrono::steady_clock::duration m_waited{};           // lock waits since m_workStart
+    std::chrono::steady_clock::time_point m_busySince;       // the start of the current lock wait
+    std::chrono::milliseconds m_busyTimeout{};
+    mutable std::chrono::steady_clock::duration m_workRan{}; // set when the time bound stopped a statement
     mutable bool m_workExceeded = false;
 };
 

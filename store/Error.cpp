@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "store/Error.h"
 
+#include "store/DBEngine.h"
+
 #include <SQLiteCpp/Exception.h>
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -21,12 +24,48 @@ std::string inQuotes(const std::string& text) {
 
 namespace {
 
+// SQLite reads the system's errno as the failure reaches its interface, after its own clean-up
+// may have run other calls: an errno that the failed call cannot give (a read of an open file
+// that "does not exist") belongs to one of those, and is left out rather than shown as the cause.
+bool couldCause(int code, int systemError) {
+    switch (code) {
+    case SQLITE_IOERR_READ:
+    case SQLITE_IOERR_SHORT_READ:
+    case SQLITE_IOERR_WRITE:
+    case SQLITE_IOERR_FSYNC:
+    case SQLITE_IOERR_DIR_FSYNC:
+    case SQLITE_IOERR_TRUNCATE:
+        switch (systemError) {
+        case EIO:
+        case ENOSPC:
+        case EDQUOT:
+        case EFBIG:
+        case EROFS:
+        case EBADF:
+        case EINVAL:
+        case ENXIO:
+        case ENODEV:
+        case EPERM:
+        case EACCES:
+        case EAGAIN:
+        case EINTR:
+        case ESTALE:
+            return true;
+        default:
+            return false;
+        }
+    default:
+        return true;
+    }
+}
+
 // SQLite's message, and the system's words for errno when SQLite saw one. SQLite keeps the
 // errno of its last failed input, output or open, so it belongs only to such a failure.
 std::string detailOf(const SQLite::Exception& failure, int code, int systemError) {
     std::string detail = failure.what();
     const int primary = code & 0xFF;
-    if (systemError != 0 && (primary == SQLITE_IOERR || primary == SQLITE_CANTOPEN))
+    if (systemError != 0 && (primary == SQLITE_IOERR || primary == SQLITE_CANTOPEN) &&
+        couldCause(code, systemError))
         detail += " (" + std::string(std::strerror(systemError)) + ")";
     return detail;
 }
@@ -71,6 +110,13 @@ Error folderNotWritable(const std::string& path) {
 
 Error sharedMemoryUnusable(const std::string& path, const std::string& detail) {
     const std::string shm = path + "-shm";
+    struct stat status {};
+    // A file of this user's own (or any file, for root) is not kept from this user by its owner:
+    // the system refused something else, and its own words say what.
+    if (::stat(shm.c_str(), &status) == 0 && (status.st_uid == ::geteuid() || ::geteuid() == 0))
+        return Error(ErrorNumber::DiskError,
+                     "Using the shared-memory file " + inQuotes(shm) + " beside " + inQuotes(path) + " failed: " +
+                         detail + ".");
     const std::string who =
         exists(shm)
             ? "it belongs to " + ownerOf(shm) + ". Use the registry as that user, or allow this user to write it."
@@ -120,6 +166,11 @@ Error translate(const SQLite::Exception& failure, const std::string& path, int s
     const int code = failure.getExtendedErrorCode() >= 0 ? failure.getExtendedErrorCode() : failure.getErrorCode();
     const std::string detail = detailOf(failure, code, systemError);
     switch (code) {
+    case SQLITE_CONSTRAINT_TRIGGER:
+        // RAISE() in a trigger of the file: its words are the file's, not Vantrel's.
+        return Error(ErrorNumber::ValueRefused, "A trigger of the registry " + file +
+                                                    " refused the change; the registry file says: \"" +
+                                                    failure.what() + "\". Nothing was saved.");
     case SQLITE_READONLY_DIRECTORY:
         return folderNotWritable(path);
     case SQLITE_READONLY_ROLLBACK:
@@ -195,6 +246,12 @@ Error translate(const SQLite::Exception& failure, const std::string& path, int s
         return Error(ErrorNumber::CannotOpen, file + " cannot be opened: " + detail + ".");
     case SQLITE_CONSTRAINT:
         return Error(ErrorNumber::ValueRefused, "A value was refused by the rules of " + file + ": " + detail + ".");
+    case SQLITE_NOMEM:
+        return Error(ErrorNumber::OutOfMemory,
+                     "Working on " + file + " needed more memory than Vantrel allows the database engine (" +
+                         std::to_string(DBEngine::HeapLimitBytes >> 30) +
+                         " GiB): something in the registry file makes the work far larger than a registry needs. "
+                         "Nothing was changed.");
     case SQLITE_TOOBIG:
         return Error(ErrorNumber::ValueTooLarge, file + " holds a value larger than Vantrel reads: " + detail + ".");
     default:

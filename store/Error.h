@@ -45,6 +45,12 @@ enum class ErrorNumber : int {
     CompanionFileUnusable = 30, // the folder, the journal, the -wal or the -shm beside the file cannot be used
     JournalNotRolledBack = 31,  // a journal left by a crash that this open cannot roll back
     ValueTooLarge = 32,         // a value in the file is larger than the store reads
+    ConflictReplaces = 33,      // a field or constraint of "Servers" resolves conflicts by REPLACE or IGNORE
+    GeneratedField = 34,        // a field of "Servers" is computed by the file's own expression
+    FileCodeOnWrite = 35,       // a trigger, rule or index of the file would run its own code on a write
+    SchemaBeyondLimits = 36,    // an object of the file's schema is larger than Vantrel reads
+    OutOfMemory = 37,           // the database engine reached the memory Vantrel allows it
+    SavedNotConfirmed = 38,     // the write is in the file, but the disk failed as it was made permanent
 };
 
 // The one error type of the store. number() is positive and stable; description() speaks to an

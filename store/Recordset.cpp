@@ -12,6 +12,7 @@
 #include <SQLiteCpp/Statement.h>
 #include <sqlite3.h>
 
+#include <functional>
 #include <strings.h>
 
 namespace dao {
@@ -387,12 +388,35 @@ Variant Recordset::read(std::size_t column) {
 
 void Recordset::Edit() {
     requireRow();
-    // No read lock is held while the buffer is filled: other programs may commit meanwhile, and
-    // Update then writes the assigned fields over whatever the row holds at that moment.
+    // No read lock is held while the buffer is filled: other programs may commit meanwhile. The
+    // row is written only while it still holds the key it was found by (the user name of the
+    // index "User"), as the cursor read it, so a row that another program renamed, or whose
+    // identity it gave to another row, is never written.
+    const bool scanned = m_scanLive;
     suspendScan();
+    std::vector<std::pair<std::size_t, Variant>> keys;
+    const auto remember = [&](std::size_t column, const std::function<Variant()>& value) {
+        try {
+            keys.emplace_back(column, value());
+        } catch (const Error& error) {
+            if (error.code() != ErrorNumber::RowRemoved)
+                throw;
+            // Update finds the row gone and says so.
+        }
+    };
+    if (m_keys.empty()) {
+        for (std::size_t i = 0; i < m_columns.size(); ++i)
+            if (sameName(m_columns[i], "User"))
+                remember(i, [&] { return read(i); });
+    } else {
+        for (std::size_t k = 0; k < m_keys.size(); ++k)
+            remember(m_keys[k].column, [&] { return scanned ? m_savedKeys[k] : read(m_keys[k].column); });
+    }
     m_editMode = EditMode::Edit;
     std::fill(m_buffer.begin(), m_buffer.end(), std::nullopt);
     std::fill(m_original.begin(), m_original.end(), std::nullopt);
+    for (auto& [column, value] : keys)
+        m_original[column] = std::move(value);
 }
 
 void Recordset::AddNew() {
@@ -438,14 +462,50 @@ void Recordset::Update(UpdateType type, bool /*force: every update writes only i
     suspendScan();
     if (m_rowQuery)
         sqlite3_reset(m_rowQuery.get());
-    db.write([&] { writeBuffer(); });
-    m_editMode = EditMode::None;
-    std::fill(m_buffer.begin(), m_buffer.end(), std::nullopt);
-    std::fill(m_original.begin(), m_original.end(), std::nullopt);
-    m_rowLoaded = false;
+    // Should the commit fail once it may have taken effect, the file is asked whether the row is
+    // there as written; a new row is known by its row identity alone.
+    auto written = std::make_shared<std::int64_t>(m_rowid);
+    std::vector<std::pair<std::string, Variant>> values;
+    if (m_editMode == EditMode::Edit)
+        for (std::size_t i = 0; i < m_buffer.size(); ++i)
+            if (m_buffer[i])
+                values.emplace_back(m_columns[i], *m_buffer[i]);
+    auto landed = [&db, table = m_table, written, values = std::move(values)] {
+        return rowHolds(db, table, *written, values);
+    };
+    const auto finish = [this] {
+        m_editMode = EditMode::None;
+        std::fill(m_buffer.begin(), m_buffer.end(), std::nullopt);
+        std::fill(m_original.begin(), m_original.end(), std::nullopt);
+        m_rowLoaded = false;
+    };
+    try {
+        db.write([&] { *written = writeBuffer(); }, landed);
+    } catch (const Error& error) {
+        if (error.code() == ErrorNumber::SavedNotConfirmed)
+            finish();
+        throw;
+    }
+    finish();
 }
 
-void Recordset::writeBuffer() {
+bool Recordset::rowHolds(Database& database, const std::string& table, std::int64_t rowid,
+                         const std::vector<std::pair<std::string, Variant>>& values) {
+    std::string names = "rowid";
+    for (const auto& value : values)
+        names += ", " + quoteIdentifier(value.first);
+    const RawStatement reader = prepare(database.connection().getHandle(),
+                                        "SELECT " + names + " FROM " + quoteIdentifier(table) + " WHERE rowid = ?1");
+    check(sqlite3_db_handle(reader.get()), sqlite3_bind_int64(reader.get(), 1, rowid));
+    if (!stepRow(reader.get()))
+        return false;
+    for (std::size_t i = 0; i < values.size(); ++i)
+        if (!columnHolds(reader.get(), static_cast<int>(i + 1), values[i].second))
+            return false;
+    return true;
+}
+
+std::int64_t Recordset::writeBuffer() {
     // The statement for this mode and set of assigned fields, kept for the next such write: one
     // character per field, so bulk inserts build no text per row beyond this short key.
     std::vector<std::size_t> assigned;
@@ -468,9 +528,9 @@ void Recordset::writeBuffer() {
             for (std::size_t i = 0; i < assigned.size(); ++i)
                 assignments +=
                     (i ? ", " : "") + quoteIdentifier(m_columns[assigned[i]]) + " = ?" + std::to_string(i + 1);
-            sql = "UPDATE " + table + " SET " + assignments + " WHERE rowid = ?" + std::to_string(assigned.size() + 1);
+            sql = "UPDATE OR ABORT " + table + " SET " + assignments + " WHERE rowid = ?" + std::to_string(assigned.size() + 1);
         } else if (assigned.empty()) {
-            sql = "INSERT INTO " + table + " DEFAULT VALUES";
+            sql = "INSERT OR ABORT INTO " + table + " DEFAULT VALUES";
         } else {
             std::string names;
             std::string values;
@@ -478,7 +538,7 @@ void Recordset::writeBuffer() {
                 names += (i ? ", " : "") + quoteIdentifier(m_columns[assigned[i]]);
                 values += (i ? ", ?" : "?") + std::to_string(i + 1);
             }
-            sql = "INSERT INTO " + table + " (" + names + ") VALUES (" + values + ")";
+            sql = "INSERT OR ABORT INTO " + table + " (" + names + ") VALUES (" + values + ")";
         }
         statement = std::make_unique<SQLite::Statement>(database().connection(), sql);
     }
@@ -512,9 +572,9 @@ void Recordset::writeBuffer() {
             throw Error(ErrorNumber::RowRemoved,
                         "The row of " + inQuotes(m_table) +
                             " being changed was removed by another program; nothing was saved.");
-        return;
+        return m_rowid;
     }
-    checkWritten(shape, assigned, changed, sqlite3_total_changes64(connection) - changesBefore);
+    return checkWritten(shape, assigned, changed, sqlite3_total_changes64(connection) - changesBefore);
 }
 
 // The chosen columns of one row, by row identity (?1); one statement per set of columns, kept.
@@ -566,7 +626,7 @@ void Recordset::checkOriginalValues(const std::string& shape) {
 
 // After the write, before its transaction ends: exactly one row changed, and it holds exactly
 // what was given. Anything else was done by the file's own schema, and the write is undone.
-void Recordset::checkWritten(const std::string& shape, const std::vector<std::size_t>& assigned, bool changed,
+std::int64_t Recordset::checkWritten(const std::string& shape, const std::vector<std::size_t>& assigned, bool changed,
                              std::int64_t changes) {
     const std::string undone = " Nothing was saved.";
     sqlite3* connection = database().connection().getHandle();
@@ -610,11 +670,14 @@ void Recordset::checkWritten(const std::string& shape, const std::vector<std::si
                     "A trigger of the registry " + inQuotes(database().Name()) + " changed " +
                         std::to_string(changes - 1) + (changes == 2 ? " other row" : " other rows") +
                         " along with the one written to " + inQuotes(m_table) + "." + undone);
+    return row;
 }
 
 // A value broke one of the table's rules. Our own tables name each rule "Field: rule"; rules
 // written by another program are reported as SQLite words them, with the field when we can tell.
-void Recordset::refuse(const std::exception& failure) {
+void Recordset::refuse(const SQLite::Exception& failure) {
+    if (failure.getExtendedErrorCode() == SQLITE_CONSTRAINT_TRIGGER)
+        database().fail(failure); // the file's own words, marked as the file's
     std::string detail = failure.what();
     if (const auto colon = detail.find("constraint failed: "); colon != std::string::npos)
         detail = detail.substr(colon + 19);

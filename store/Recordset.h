@@ -12,6 +12,7 @@
 #include <vector>
 
 namespace SQLite {
+class Exception;
 class Statement;
 }
 
@@ -86,7 +87,9 @@ public:
     // Throws FieldNotFound for a name the table lacks (names compare without ASCII case).
     FieldRef Fields(const std::string& name);
 
-    // Starts changing the current row. Throws NoCurrentRecord when no row is current.
+    // Starts changing the current row. Its key (the fields of the selected index, or the field
+    // "User" when none is selected) is taken as its original value, as the cursor read it: the
+    // write needs the row to hold it still. Throws NoCurrentRecord when no row is current.
     void Edit();
     // Starts a new row; Update inserts it. The position does not change.
     void AddNew();
@@ -98,7 +101,11 @@ public:
     // deleted the row meanwhile, AccountChanged when a field no longer holds its original value
     // (see SetOriginalValue), UnexpectedChange when the file's own triggers or column types
     // changed, ignored or converted the write (the write is undone; inside BeginTrans the whole
-    // transaction can then only be rolled back), WorkLimitExceeded, FileInUse, ReadOnlyFile.
+    // transaction can then only be rolled back), WorkLimitExceeded, FileInUse, ReadOnlyFile, and
+    // what the database's write guard throws (see Database::SetWriteGuard). Every write resolves
+    // a conflict by aborting, whatever the table declares, so a unique rule can never make it
+    // delete or skip a row. SavedNotConfirmed: the row is in the file as written, but the disk
+    // failed as it was made permanent; the edit is over, as after a save.
     void Update(UpdateType type = UpdateType::Regular, bool force = false);
     void CancelUpdate();
 
@@ -127,12 +134,14 @@ private:
     void suspendScan();
     std::int64_t rowid() const;
     void resumeAfterCurrent();
-    void writeBuffer();
+    std::int64_t writeBuffer(); // returns the row written
+    static bool rowHolds(Database& database, const std::string& table, std::int64_t rowid,
+                         const std::vector<std::pair<std::string, dao::Variant>>& values);
     void checkOriginalValues(const std::string& shape);
-    void checkWritten(const std::string& shape, const std::vector<std::size_t>& assigned, bool changed,
+    std::int64_t checkWritten(const std::string& shape, const std::vector<std::size_t>& assigned, bool changed,
                       std::int64_t changes);
     sqlite3_stmt* rowReader(const std::string& shape, const std::vector<std::size_t>& columns);
-    [[noreturn]] void refuse(const std::exception& failure);
+    [[noreturn]] void refuse(const SQLite::Exception& failure);
 
     Database* m_database;
     std::string m_table;

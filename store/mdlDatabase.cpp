@@ -5,6 +5,7 @@
 #include "store/Error.h"
 #include "store/ServersFields.h"
 #include "store/TableDef.h"
+#include "store/TableSql.h"
 
 #include <SQLiteCpp/Database.h>
 #include <SQLiteCpp/Statement.h>
@@ -47,6 +48,41 @@ std::string programFolder() {
 void openServersTable() {
     ValidateServersTable(*dbRegistry);
     rsServers = dbRegistry->TableDefs("Servers").OpenRecordset(dao::RecordsetType::Table);
+    dbRegistry->SetWriteGuard(ValidateServersForWriting);
+}
+
+// The definition of "Servers" as stored in the file's schema table: its name and its text.
+struct StoredTable {
+    std::string name;
+    std::string sql;
+};
+
+StoredTable storedServers(SQLite::Database& connection, const std::string& file) {
+    SQLite::Statement object(connection, "SELECT name, coalesce(sql, '') FROM sqlite_schema WHERE type = 'table' "
+                                         "AND name = 'Servers' COLLATE NOCASE");
+    if (!object.executeStep())
+        throw dao::Error(dao::ErrorNumber::TableNotFound, file + " has no table \"Servers\".");
+    return {object.getColumn(0).getString(), object.getColumn(1).getString()};
+}
+
+// The CHECK rules the program's own table carries, as their text reads.
+const std::vector<std::string>& ownRules() {
+    static const std::vector<std::string> rules = [] {
+        std::string definition = "CREATE TABLE t (";
+        const auto& fields = ServersFields();
+        for (std::size_t i = 0; i < fields.size(); ++i)
+            definition += (i ? ", " : "") + fields[i].columnDefinition();
+        std::vector<std::string> texts;
+        for (const auto& check : dao::TableSql::parse(definition + ")").checks)
+            texts.push_back(check.text);
+        return texts;
+    }();
+    return rules;
+}
+
+std::string shortened(const std::string& text) {
+    constexpr std::size_t most = 80;
+    return text.size() <= most ? text : text.substr(0, most) + "...";
 }
 
 std::string upper(std::string text) {
@@ -67,14 +103,6 @@ bool keepsText(const std::string& declaredType, bool strict) {
     if (has("CHAR") || has("CLOB") || has("TEXT") || has("BLOB") || type.empty())
         return true;
     return strict && type == "ANY";
-}
-
-// Asked only for a field of type ANY: SQLite lists its tables' kinds only after compiling every
-// view in the file.
-bool isStrict(SQLite::Database& connection, const std::string& table) {
-    SQLite::Statement kind(connection, "SELECT strict FROM pragma_table_list(?1) WHERE schema = 'main'");
-    kind.bind(1, table);
-    return kind.executeStep() && kind.getColumn(0).getInt() != 0;
 }
 
 bool hidesRowIdentity(const std::string& field) {
@@ -117,15 +145,42 @@ void ValidateServersTable(dao::Database& database) {
             throw dao::Error(dao::ErrorNumber::UnsupportedTable, table + " is a virtual table" + onlyOrdinary);
         object.reset();
 
+        // The table's text tells what SQLite's pragmas do not, read without compiling anything.
+        SQLite::Statement text(connection, "SELECT coalesce(sql, '') FROM sqlite_schema WHERE type = 'table' AND "
+                                           "name = ?1");
+        text.bind(1, name);
+        const dao::TableSql declared =
+            dao::TableSql::parse(text.executeStep() ? text.getColumn(0).getString() : std::string());
+        text.reset();
+        for (const auto& clause : declared.conflictResolutions) {
+            if (clause.text != "REPLACE" && clause.text != "IGNORE")
+                continue;
+            const std::string owner = clause.owner.empty() ? "a constraint" : dao::inQuotes(clause.owner);
+            throw dao::Error(dao::ErrorNumber::ConflictReplaces,
+                             table + " declares ON CONFLICT " + clause.text + " on " + owner + ": a save that " +
+                                 "met that rule would " +
+                                 (clause.text == "REPLACE" ? "delete the other account in its way"
+                                                           : "be skipped while reported done") +
+                                 ". Vantrel uses only tables whose rules refuse such a value. Make the table "
+                                 "anew without that clause with another program.");
+        }
+
         struct TextField {
             std::string name;
             std::string type;
         };
         std::vector<TextField> textFields;
-        SQLite::Statement fields(connection, "SELECT name, type FROM pragma_table_xinfo(?1)");
+        SQLite::Statement fields(connection, "SELECT name, type, hidden FROM pragma_table_xinfo(?1)");
         fields.bind(1, name);
         while (fields.executeStep()) {
             const std::string field = fields.getColumn(0).getString();
+            // 2 and 3: a generated field, virtual or stored, computed by an expression of the file.
+            if (const int hidden = fields.getColumn(2).getInt(); hidden == 2 || hidden == 3)
+                throw dao::Error(dao::ErrorNumber::GeneratedField,
+                                 table + " has a field " + dao::inQuotes(field) +
+                                     " computed by an expression of the file (a generated column), which would "
+                                     "run the file's own code on every read and save. Make the table anew without "
+                                     "it with another program.");
             if (hidesRowIdentity(field))
                 throw dao::Error(dao::ErrorNumber::HiddenRowIdentity,
                                  table + " has a field named " + dao::inQuotes(field) +
@@ -147,7 +202,7 @@ void ValidateServersTable(dao::Database& database) {
                              table + " is a table WITHOUT ROWID, whose rows have no row identity" + onlyOrdinary);
 
         for (const TextField& field : textFields) {
-            if (keepsText(field.type, upper(field.type) == "ANY" && isStrict(connection, name)))
+            if (keepsText(field.type, declared.strict))
                 continue;
             throw dao::Error(dao::ErrorNumber::TextConverted,
                              "The text field " + dao::inQuotes(field.name) + " of " + dao::inQuotes(name) + " in " +
@@ -163,6 +218,17 @@ void ValidateServersTable(dao::Database& database) {
         if (!index.executeStep())
             throw dao::Error(dao::ErrorNumber::IndexNotFound, table + " has no index \"User\".");
         index.reset();
+        // An index of some rows only cannot order them all.
+        SQLite::Statement partial(connection, "SELECT name FROM pragma_index_list(?1) WHERE partial AND "
+                                              "name = 'User' COLLATE NOCASE");
+        partial.bind(1, name);
+        if (partial.executeStep())
+            throw dao::Error(dao::ErrorNumber::UnsupportedIndex,
+                             "The index " + dao::inQuotes(partial.getColumn(0).getString()) + " of " +
+                                 dao::inQuotes(name) + " in " + file +
+                                 " holds only the accounts its WHERE clause chooses, so it cannot list them all. "
+                                 "Make it anew over every row with another program.");
+        partial.reset();
 
         SQLite::Statement statistics(connection,
                                      "SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = 'sqlite_stat1'");
@@ -181,6 +247,55 @@ void ValidateServersTable(dao::Database& database) {
                                      "and every lookup by user name would sort all accounts. Vantrel changes "
                                      "nothing unasked: remove that row of sqlite_stat1, or run ANALYZE, with another "
                                      "program.");
+    } catch (const std::exception& failure) {
+        database.fail(failure);
+    }
+}
+
+void ValidateServersForWriting(dao::Database& database) {
+    const std::string file = dao::inQuotes(database.Name());
+    try {
+        SQLite::Database& connection = database.connection();
+        const StoredTable servers = storedServers(connection, file);
+        std::vector<std::string> found;
+        SQLite::Statement triggers(connection, "SELECT name FROM sqlite_schema WHERE type = 'trigger' AND "
+                                               "tbl_name = ?1 COLLATE NOCASE ORDER BY name");
+        triggers.bind(1, servers.name);
+        while (triggers.executeStep()) {
+            const std::string trigger = triggers.getColumn(0).getString();
+            found.push_back("the trigger " + dao::inQuotes(trigger) + " (remove it with DROP TRIGGER " +
+                            dao::quoteIdentifier(trigger) + ")");
+        }
+        const auto& own = ownRules();
+        for (const auto& check : dao::TableSql::parse(servers.sql).checks)
+            if (std::find(own.begin(), own.end(), check.text) == own.end())
+                found.push_back("the rule CHECK (" + shortened(check.text) + ")" +
+                                (check.owner.empty() ? "" : " of " + dao::inQuotes(check.owner)) +
+                                " (make the table anew without it: export the accounts, make a new registry with "
+                                "vantrel-registry init and import them)");
+        SQLite::Statement indexes(connection, "SELECT l.name, l.partial, EXISTS (SELECT 1 FROM pragma_index_xinfo(l.name) "
+                                              "WHERE cid = -2) FROM pragma_index_list(?1) AS l ORDER BY l.name");
+        indexes.bind(1, servers.name);
+        while (indexes.executeStep()) {
+            const bool partial = indexes.getColumn(1).getInt() != 0;
+            const bool expression = indexes.getColumn(2).getInt() != 0;
+            if (!partial && !expression)
+                continue;
+            const std::string index = indexes.getColumn(0).getString();
+            found.push_back("the index " + dao::inQuotes(index) +
+                            (expression ? " over an expression" : " with a WHERE clause") +
+                            " (remove it with DROP INDEX " + dao::quoteIdentifier(index) + ")");
+        }
+        if (found.empty())
+            return;
+        std::string list;
+        for (std::size_t i = 0; i < found.size(); ++i)
+            list += (i == 0 ? "" : i + 1 == found.size() ? " and " : ", ") + found[i];
+        throw dao::Error(dao::ErrorNumber::FileCodeOnWrite,
+                         "Vantrel writes nothing into the table " + dao::inQuotes(servers.name) + " of " + file +
+                             " while the file's own code would run on the write: " + list +
+                             ". Remove " + (found.size() == 1 ? "it" : "them") +
+                             " with another program, then try again.");
     } catch (const std::exception& failure) {
         database.fail(failure);
     }

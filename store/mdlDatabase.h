@@ -40,11 +40,22 @@ void CreateServersTable();
 // TextConverted for a User, Password, Name, Description or UpdateURL field whose type would store
 // text such as "0070" as a number; MisleadingStatistics when the file's statistics declare the
 // index "User" unordered, which would make every list and lookup sort the whole table;
-// IndexNotFound when the table has no index "User". Other
+// IndexNotFound when the table has no index "User"; UnsupportedIndex when that index holds only
+// the rows a WHERE clause chooses; ConflictReplaces for a field or constraint declared ON CONFLICT
+// REPLACE or IGNORE, which would let a write delete or skip rows; GeneratedField for a field the
+// file computes with an expression of its own. Nothing of the file is compiled to learn this:
+// neither its views nor its triggers. Other
 // sizes, other rules and extra fields are accepted, and a missing field is left to the reader
 // that needs it. Throws TableNotFound when there is no table "Servers", and the file's own
 // failures. Only reads: takes no write lock and changes nothing.
 void ValidateServersTable(dao::Database& database);
+
+// Refuses, with FileCodeOnWrite naming each object and how to remove it, a table "Servers" on
+// which a write would run code of the file: a trigger, a CHECK rule other than those the program
+// makes, an index over an expression or with a WHERE clause. Reading runs none of them, so such
+// a file still opens and lists. OpenDB makes it the write guard of dbRegistry; every writer of
+// the registry applies it. Only reads.
+void ValidateServersForWriting(dao::Database& database);
 
 // The same table definition for the registry's other tools.
 dao::TableDef ServersTableDef(dao::Database& database);

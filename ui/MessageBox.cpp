@@ -15,7 +15,9 @@ void MessageBox::show(QWidget* parent, const QString& text, Icon icon) {
         shown.append(text);
         return;
     }
-    QMessageBox box(icon == Icon::Critical ? QMessageBox::Critical : QMessageBox::NoIcon, QStringLiteral("Vantrel"),
+    QMessageBox box(icon == Icon::Critical  ? QMessageBox::Critical
+                    : icon == Icon::Warning ? QMessageBox::Warning
+                                            : QMessageBox::NoIcon, QStringLiteral("Vantrel"),
                     text, QMessageBox::Ok, parent);
     box.exec();
 }

@@ -10,7 +10,7 @@ class QWidget;
 // button. Tests switch to answering in advance, so that no box ever waits for a person.
 class MessageBox {
 public:
-    enum class Icon { None, Critical };
+    enum class Icon { None, Warning, Critical };
 
     static void show(QWidget* parent, const QString& text, Icon icon = Icon::None);
 

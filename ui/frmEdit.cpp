@@ -7,6 +7,7 @@
 #include "ui/HandlerBoundary.h"
 #include "ui/LimitedLineEdit.h"
 #include "ui/LimitedTextEdit.h"
+#include "ui/MessageBox.h"
 #include "ui/NameDisplay.h"
 #include "ui/StoredText.h"
 #include "ui/Twips.h"
@@ -162,7 +163,8 @@ void frmEdit::Form_Load() {
 }
 
 void frmEdit::cmdEdit_Click() {
-    const bool saved = runHandler(this, [this] {
+    QString unconfirmed; // the save is in the file, but the disk did not confirm it
+    const bool saved = runHandler(this, [this, &unconfirmed] {
         using mdlDatabase::rsServers;
         mdlDatabase::OpenDB();
         FindAccount();
@@ -185,6 +187,13 @@ void frmEdit::cmdEdit_Click() {
         try {
             rsServers->Update(dao::UpdateType::Regular, false);
         } catch (const dao::Error& error) {
+            if (error.code() == dao::ErrorNumber::SavedNotConfirmed) {
+                unconfirmed = QStringLiteral("Warning %1: %2")
+                                  .arg(error.number())
+                                  .arg(QString::fromStdString(error.description()));
+                mdlDatabase::ReleaseDB();
+                return;
+            }
             if (error.code() != dao::ErrorNumber::AccountChanged)
                 throw;
             throw dao::Error(dao::ErrorNumber::AccountChanged,
@@ -194,9 +203,14 @@ void frmEdit::cmdEdit_Click() {
         }
         mdlDatabase::CloseDB();
     });
-    // A failed save keeps the editor open with everything the operator typed.
-    if (saved)
-        close();
+    // A failed save keeps the editor open with everything the operator typed. A save that is in
+    // the file is done, even when the disk did not confirm that it will outlive a power cut: the
+    // editor closes, and the operator is told.
+    if (!saved)
+        return;
+    close();
+    if (!unconfirmed.isEmpty())
+        MessageBox::show(nullptr, unconfirmed, MessageBox::Icon::Warning);
 }
 
 void frmEdit::cmdCancel_Click() {

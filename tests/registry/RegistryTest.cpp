@@ -2,6 +2,7 @@
 #include "registry/Registry.h"
 #include "registry/FileError.h"
 #include "registry/Progress.h"
+#include "store/DBEngine.h"
 #include "store/Error.h"
 #include "tests/support/OtherProgram.h"
 #include "tests/support/TempFolder.h"
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <regex>
 #include <sstream>
@@ -305,6 +307,25 @@ TEST_F(RegistryTest, DemoIsTheSameForASeedAndRealistic) {
     writeBytes(folder.file("taken.dat"), "mine");
     EXPECT_THROW(Registry::createDemo(folder.file("taken.dat"), 10, 1, progress), registry::FileError);
     EXPECT_EQ(readBytes(folder.file("taken.dat")), "mine");
+}
+
+// The time bound stops one step of slow work, never a long job of quick steps: with a bound far
+// below what a demo's index "User" and a list of all its accounts take in all, both complete.
+TEST_F(RegistryTest, TheTimeBoundIsForEachStepNotForTheWhole) {
+    using namespace std::chrono;
+    constexpr milliseconds bound(30);
+    dao::DBEngine::instance().SetTimeLimit(bound);
+    const std::string path = folder.file("demo.dat");
+    std::ostringstream quiet;
+    Progress progress(quiet, false, "Making accounts");
+    const auto start = steady_clock::now();
+    EXPECT_NO_THROW(Registry::createDemo(path, 200000, 1, progress));
+    std::string names;
+    EXPECT_NO_THROW(names = listed(path));
+    const auto took = steady_clock::now() - start;
+    dao::DBEngine::instance().SetTimeLimit(milliseconds(3000));
+    EXPECT_EQ(std::count(names.begin(), names.end(), '\n'), 200000);
+    EXPECT_GT(took, 10 * bound) << "the work was too small to prove anything";
 }
 
 TEST_F(RegistryTest, StoreFailuresComeAsStoreErrors) {

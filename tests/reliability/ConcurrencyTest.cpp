@@ -87,7 +87,8 @@ protected:
 TEST_P(ConcurrencyTest, SavesUnderAnotherProgramsWritesLandWhole) {
     const std::string mode = GetParam();
     SqliteShell shell(registry, folder.file("shell.log"));
-    shell.send("PRAGMA journal_mode = " + mode + ";\n");
+    // Waited for: a save that held the write lock as the shell switched would make it give up.
+    ASSERT_TRUE(shell.run("PRAGMA journal_mode = " + mode + ";\n")) << readBytes(folder.file("shell.log"));
 
     // The other program, in short transactions: bumps a counter in UpdateURL and Date of our
     // rows (never their four fields), and inserts, changes and deletes rows of its own, which
@@ -190,7 +191,8 @@ TEST_P(ConcurrencyTest, SavesUnderAnotherProgramsWritesLandWhole) {
 TEST_P(ConcurrencyTest, ALockPastTheBusyTimeoutFailsTheSaveAndKeepsTheText) {
     const std::string mode = GetParam();
     SqliteShell shell(registry, folder.file("shell.log"));
-    shell.send("PRAGMA journal_mode = " + mode + ";\n");
+    // Waited for: a save that held the write lock as the shell switched would make it give up.
+    ASSERT_TRUE(shell.run("PRAGMA journal_mode = " + mode + ";\n")) << readBytes(folder.file("shell.log"));
     const std::string before = four(ourUser(3));
 
     frmMain list;

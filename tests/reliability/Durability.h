@@ -23,6 +23,7 @@ std::string describe(const Durability& durability);
 // What an operation reported: done, or failed with the store's error number (0: not a store error).
 struct Outcome {
     bool done = false;
+    bool unconfirmed = false; // done, with the warning that the disk did not confirm it
     int errorNumber = 0;
     std::string message;
 };

@@ -263,6 +263,12 @@ int layerDelete(sqlite3_vfs*, const char* path, int syncDirectory) {
     const FileRole role = endsWith(name, "-wal") ? FileRole::Wal : FileRole::Journal;
     if (watched && failsNow(FileCall::Delete, role))
         return state().fault.error;
+    if (watched && (syncDirectory & 1) && failsNow(FileCall::FolderSync, role)) {
+        // The file is removed; only the folder's sync fails.
+        if (state().real->xDelete(state().real, path, 0) == SQLITE_OK)
+            record({FileEvent::Kind::Delete, name, 0, {}});
+        return state().fault.error;
+    }
     const int rc = state().real->xDelete(state().real, path, syncDirectory);
     if (rc == SQLITE_OK && watched && state().recording) {
         record({FileEvent::Kind::Delete, name, 0, {}});
@@ -324,7 +330,7 @@ const char* roleName(FileRole role) {
 }
 
 const char* callName(FileCall call) {
-    static const char* const names[] = {"open", "read", "write", "sync", "truncate", "delete", "lock"};
+    static const char* const names[] = {"open", "read", "write", "sync", "truncate", "delete", "lock", "folder sync"};
     return names[static_cast<int>(call)];
 }
 

@@ -17,9 +17,10 @@ namespace reliability {
 enum class FileRole { Registry, Journal, Wal, Shm };
 constexpr int fileRoles = 4;
 
-// Open counts xShmMap for the -shm; Lock counts xLock, and xShmLock for the -shm.
-enum class FileCall { Open, Read, Write, Sync, Truncate, Delete, Lock };
-constexpr int fileCalls = 7;
+// Open counts xShmMap for the -shm; Lock counts xLock, and xShmLock for the -shm. FolderSync is
+// the sync of the folder once a journal or WAL is removed: when it fails, the file is gone.
+enum class FileCall { Open, Read, Write, Sync, Truncate, Delete, Lock, FolderSync };
+constexpr int fileCalls = 8;
 
 const char* roleName(FileRole role);
 const char* callName(FileCall call);

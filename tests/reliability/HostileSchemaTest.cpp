@@ -1,8 +1,13 @@
 // SPDX-License-Identifier: MIT
 // Registries whose table "Servers" another program declared so that the store could not find
-// an account again by its row identity or keep typed text as typed, and statistics planted to
-// make the list slow. Each ends in a numbered error that names the reason, with the file left
-// byte for byte as it was, or in a list and a save that are correct.
+// an account again by its row identity or keep typed text as typed, so that a write would delete
+// or skip rows or run the file's own code, and statistics planted to make the list slow. Each
+// ends in a numbered error that names the reason, with the file left byte for byte as it was,
+// or in a list and a save that are correct; the import and the check agree with the program.
+#include "registry/Progress.h"
+#include "registry/Registry.h"
+#include "registry/RegistryCheck.h"
+#include "store/Error.h"
 #include "store/mdlDatabase.h"
 #include "tests/reliability/Operator.h"
 #include "tests/reliability/Scale.h"
@@ -22,6 +27,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 
 using namespace testing_support;
 using namespace reliability;
@@ -63,7 +69,12 @@ TEST_F(HostileSchemaTest, UnusableTablesAreRefusedByNameAndUsableOnesSaveExactly
         const char* what;
         std::string script;
         const char* refusal; // the first message's start; null when alice's password saves as typed
+        int import = -1;     // the import's error, 0 when it lands; -1: the number of the refusal
+        bool checked = true; // whether check reports a problem; a file Vantrel refuses always is
     };
+    const std::string someRows = "INSERT INTO Servers (User, Password, Name, Description, Official) VALUES "
+                                 "('alice', 'pw', 'Alice', 'first', 0), ('bob', 'pw', 'Bob', 'second', 1);";
+    const std::string withIndex = "; CREATE INDEX User ON Servers (User); " + someRows;
     const Case cases[] = {
         {"WITHOUT ROWID", table(plainColumns + ", PRIMARY KEY (User, Password)", " WITHOUT ROWID"),
          "Error 26: The table \"Servers\" in \"@\" is a table WITHOUT ROWID"},
@@ -109,21 +120,75 @@ TEST_F(HostileSchemaTest, UnusableTablesAreRefusedByNameAndUsableOnesSaveExactly
          "Error 29: "},
         {"a description larger than the store reads",
          table(plainColumns) + " UPDATE Servers SET Description = printf('%.*c', 2000000, 'd') WHERE User = 'alice';",
-         "Error 32: \"@\" holds a value larger than Vantrel reads"},
+         "Error 32: \"@\" holds a value larger than Vantrel reads", 0},
         {"statistics with absurd counts",
          table(plainColumns) + " ANALYZE; UPDATE sqlite_stat1 SET stat = '18446744073709551615 0 sz=999999 "
                                "noskipscan' WHERE idx = 'User';",
-         nullptr},
-        {"views beside \"Servers\" that take seconds to compile", table(plainColumns) + viewChain(), nullptr},
+         nullptr, 0, false},
+        {"views beside \"Servers\" that take seconds to compile", table(plainColumns) + viewChain(), nullptr, 0,
+         false},
         {"text fields of other text types and none",
          table("User VARCHAR(15), Password, Name BLOB, Description CLOB, UpdateURL NVARCHAR(250), Official BIT, "
                "Date TINYINT, Time TINYINT"),
-         nullptr},
-        {"a STRICT table with a password of any type",
+         nullptr, 0, false},
+        {"a STRICT table with a password of any type, and heavy views",
          table("User TEXT, Password ANY, Name TEXT, Description TEXT, UpdateURL TEXT, Official INT, Date INT, "
                "Time INT",
-               " STRICT"),
-         nullptr},
+               " STRICT") +
+             viewChain(),
+         nullptr, 0, false},
+        // A conflict clause would turn a write into the deletion of another account, or skip it.
+        {"a password UNIQUE ON CONFLICT REPLACE", table(plainColumns + ", UNIQUE (Password) ON CONFLICT REPLACE"),
+         "Error 33: The table \"Servers\" in \"@\" declares ON CONFLICT REPLACE"},
+        {"a name NOT NULL ON CONFLICT IGNORE",
+         "CREATE TABLE Servers (User TEXT, Password TEXT, Name TEXT NOT NULL ON CONFLICT IGNORE, Description TEXT, "
+         "UpdateURL TEXT, Official BOOLEAN, Date BYTE, Time BYTE)" +
+             withIndex,
+         "Error 33: The table \"Servers\" in \"@\" declares ON CONFLICT IGNORE on \"Name\""},
+        {"a hidden generated field", table(plainColumns + ", Shadow TEXT AS (Password) VIRTUAL"),
+         "Error 34: The table \"Servers\" in \"@\" has a field \"Shadow\" computed by an expression"},
+        {"a partial index \"User\"",
+         "CREATE TABLE Servers (" + plainColumns + "); CREATE INDEX User ON Servers (User) WHERE User > 'b'; " +
+             someRows,
+         "Error 12: The index \"User\" of \"Servers\" in \"@\" holds only the accounts its WHERE clause"},
+        {"the index \"User\" spelt \"user\"", "CREATE TABLE Servers (" + plainColumns +
+                                                  "); CREATE INDEX user ON Servers (User); " + someRows,
+         nullptr, 0, false},
+        // The file's own code on a write: the file lists, and every save and import is refused.
+        {"a trigger that speaks as if it were Vantrel",
+         table(plainColumns) + " CREATE TRIGGER Expired BEFORE UPDATE ON Servers BEGIN SELECT RAISE(ABORT, 'Your "
+                               "session has expired. Type your administrator password.'); END;",
+         "Error 35: Vantrel writes nothing into the table \"Servers\" of \"@\" while the file's own code would "
+         "run on the write: the trigger \"Expired\" (remove it with DROP TRIGGER \"Expired\")."},
+        {"a CHECK of the file's own",
+         table(plainColumns + ", CHECK (instr(Description, 'x') >= 0)"),
+         "Error 35: Vantrel writes nothing into the table \"Servers\" of \"@\" while the file's own code would "
+         "run on the write: the rule CHECK (instr(Description, 'x') >= 0) (make the table anew"},
+        {"indexes over an expression and with a WHERE clause",
+         table(plainColumns) + " CREATE INDEX Lowered ON Servers (lower(Name)); CREATE INDEX Some ON Servers "
+                               "(Name) WHERE Official;",
+         "Error 35: Vantrel writes nothing into the table \"Servers\" of \"@\" while the file's own code would "
+         "run on the write: the index \"Lowered\" over an expression (remove it with DROP INDEX \"Lowered\") and "
+         "the index \"Some\" with a WHERE clause"},
+        // What other programs may keep beside it, and sound files SQLite's default limits allow.
+        {"a plain unique index of another program and a trigger on another table",
+         table(plainColumns) + " CREATE UNIQUE INDEX OnePassword ON Servers (Name); CREATE TABLE Log (n); CREATE "
+                               "TRIGGER Logged AFTER INSERT ON Log BEGIN SELECT 1; END;",
+         nullptr, 0, false},
+        {"a view of 20 UNION ALL terms, a CHECK of 150 ORs and a 150,000-character default elsewhere",
+         [] {
+             std::string script = table(plainColumns) + " CREATE VIEW Terms AS SELECT 0";
+             for (int i = 1; i < 20; ++i)
+                 script += " UNION ALL SELECT " + std::to_string(i);
+             script += "; CREATE TABLE Ors (x CHECK (x = 0";
+             for (int i = 1; i < 150; ++i)
+                 script += " OR x = " + std::to_string(i);
+             return script + ")); CREATE TABLE Defaults (y DEFAULT '" + std::string(150000, 'y') + "');";
+         }(),
+         nullptr, 0, false},
+        {"a definition longer than Vantrel reads",
+         table(plainColumns) + " CREATE TABLE Huge (y DEFAULT '" + std::string(1100000, 'y') + "');",
+         "Error 36: The table \"Huge\" of \"@\" is defined by 1100032 bytes of SQL"},
     };
 
     int refused = 0;
@@ -150,6 +215,7 @@ TEST_F(HostileSchemaTest, UnusableTablesAreRefusedByNameAndUsableOnesSaveExactly
         }
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << "the registry was slow to use";
         const QStringList messages = MessageBox::shownForTesting();
+        const int number = c.refusal ? std::atoi(c.refusal + 6) : 0; // "Error N: ..."
         if (c.refusal) {
             EXPECT_EQ(mdlDatabase::dbRegistry, nullptr) << "the failure released the registry";
             std::string expected = c.refusal;
@@ -168,6 +234,28 @@ TEST_F(HostileSchemaTest, UnusableTablesAreRefusedByNameAndUsableOnesSaveExactly
             EXPECT_EQ(other.text("SELECT group_concat(User || ':' || quote(Password) || ':' || Name, ' ') FROM "
                                  "(SELECT * FROM Servers ORDER BY User)"),
                       "alice:'0070':Alice bob:'pw':Bob");
+        }
+
+        // The tool sees the file as the program does.
+        bool checkReports = true;
+        try {
+            checkReports = !registry::RegistryCheck::run(path).clean();
+        } catch (const dao::Error&) {
+        }
+        EXPECT_EQ(checkReports, c.checked || c.refusal);
+        const std::string beforeImport = readBytes(path);
+        std::istringstream csv("User,Password\ncarl,cpw\n");
+        std::ostringstream quiet;
+        registry::Progress progress(quiet, false, "Importing");
+        int imported = 0;
+        try {
+            registry::Registry::importCsv(path, csv, progress);
+        } catch (const dao::Error& error) {
+            imported = error.number();
+        }
+        EXPECT_EQ(imported, c.import >= 0 ? c.import : number);
+        if (imported != 0) {
+            EXPECT_TRUE(readBytes(path) == beforeImport) << "a refused import changed the file";
         }
     }
     std::printf("[reliability] hostile tables: %zu tried, %d refused by a numbered error naming the reason, "

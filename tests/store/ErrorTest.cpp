@@ -64,7 +64,8 @@ TEST(ErrorTest, EverySqliteFailureMapsToItsNumber) {
         {SQLITE_CONSTRAINT, 16, "refused by the rules"},
         {SQLITE_CONSTRAINT_CHECK, 16, "refused by the rules"},
         {SQLITE_TOOBIG, 32, "larger than Vantrel reads"},
-        {SQLITE_NOMEM, 22, "engine failed"},
+        {SQLITE_NOMEM, 37, "more memory than Vantrel allows"},
+        {SQLITE_CONSTRAINT_TRIGGER, 16, "the registry file says: \"SQLite's words\""},
         {SQLITE_ERROR, 22, "engine failed"},
         {SQLITE_MISUSE, 22, "engine failed"},
         {SQLITE_SCHEMA, 22, "engine failed"},
@@ -84,6 +85,17 @@ TEST(ErrorTest, EverySqliteFailureMapsToItsNumber) {
     // The system's error number belongs to a failed read, write or open, never to a refused value.
     const dao::Error read = dao::translate(SQLite::Exception("disk I/O error", SQLITE_IOERR_READ), path, EIO);
     EXPECT_NE(read.description().find("Input/output error"), std::string::npos) << read.description();
+    // An errno the failed read cannot have given comes from SQLite's clean-up, and is not the cause.
+    const dao::Error stale = dao::translate(SQLite::Exception("disk I/O error", SQLITE_IOERR_READ), path, ENOENT);
+    EXPECT_EQ(stale.description().find("No such file"), std::string::npos) << stale.description();
+    // A shared-memory file of this user's own that cannot be used is a failure of the disk, not
+    // of who owns it.
+    TempFolder folder;
+    writeBytes(folder.file("zarn.dat-shm"), "");
+    const dao::Error own =
+        dao::translate(SQLite::Exception("disk I/O error", SQLITE_IOERR_SHMOPEN), folder.file("zarn.dat"), EIO);
+    EXPECT_EQ(own.number(), 7) << own.description();
+    EXPECT_EQ(own.description().find("belongs to"), std::string::npos) << own.description();
     const dao::Error refused =
         dao::translate(SQLite::Exception("CHECK constraint failed", SQLITE_CONSTRAINT), path, EIO);
     EXPECT_EQ(refused.description().find("Input/output error"), std::string::npos) << refused.description();

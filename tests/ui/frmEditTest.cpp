@@ -342,8 +342,16 @@ TEST_F(EditorTest, AChangeByAnotherProgramSinceOpeningIsNeverUndone) {
     struct Case {
         const char* change; // what the other program does while the editor is open on alice
         const char* alice;  // alice's first row afterwards, which the save must leave alone
+        const char* setup = ""; // run once the accounts are added, before the editor opens
     };
+    // The accounts moved into a table of another program, whose Official keeps text as text.
+    const char* untyped = "CREATE TABLE Moved (User TEXT, Password TEXT, Name TEXT, Description TEXT, UpdateURL "
+                          "TEXT, Official, Date, Time); INSERT INTO Moved SELECT * FROM Servers; DROP TABLE Servers; "
+                          "ALTER TABLE Moved RENAME TO Servers; CREATE INDEX User ON Servers (User)";
     const Case cases[] = {
+        // The same words, stored otherwise: a null name made empty, the integer 1 made the text "1".
+        {"UPDATE Servers SET Name = '' WHERE User = 'alice'", "'secret'|''|1|'one'",
+         "UPDATE Servers SET Name = NULL WHERE User = 'alice'"},
         {"UPDATE Servers SET Password = 'rotated' WHERE User = 'alice'", "'rotated'|'Alice'|1|'one'"},
         {"UPDATE Servers SET Official = 0 WHERE User = 'alice'", "'secret'|'Alice'|0|'one'"},
         {"UPDATE Servers SET Name = NULL WHERE User = 'alice'", "'secret'|NULL|1|'one'"},
@@ -356,11 +364,13 @@ TEST_F(EditorTest, AChangeByAnotherProgramSinceOpeningIsNeverUndone) {
         {"UPDATE Servers SET User = 'alice-old' WHERE User = 'alice'; UPDATE Servers SET User = 'alice' WHERE "
          "Password = 'bobpw'",
          "'bobpw'|'Bob'|0|''"},
+        {"UPDATE Servers SET Official = '1' WHERE User = 'alice'", "'secret'|'Alice'|'1'|'one'", untyped},
     };
     for (const Case& c : cases) {
         other->exec("DELETE FROM Servers");
         other->addAccount("alice", "secret", "Alice", "one", true);
         other->addAccount("bob", "bobpw", "Bob");
+        other->exec(c.setup);
         list.reset();
         MessageBox::clearShownForTesting();
         frmEdit* editor = doubleClick(0);
