@@ -7,6 +7,7 @@
 #include "registry/DemoGenerator.h"
 #include "registry/FileError.h"
 #include "registry/Progress.h"
+#include "registry/RegistryCheck.h"
 #include "store/DBEngine.h"
 #include "store/Error.h"
 #include "store/mdlDatabase.h"
@@ -173,23 +174,30 @@ private:
 };
 
 // What SQLite's integrity check finds wrong with the file at `path`; empty when it is sound. A
-// file SQLite cannot read as a database is damaged too; other failures are thrown. `flags`: a
-// copy is opened to write, so that, in WAL mode, closing it removes its -wal and -shm files.
-std::string integrityDamage(const std::string& path, int flags) {
+// file SQLite cannot read as a database is damaged too; other failures are thrown as the store's
+// errors. The check runs the file's own rules and index expressions: it is opened as every
+// registry is, against hostile files, and bounded as `check` is. `readOnly` false: a copy is
+// opened to write, so that, in WAL mode, closing it removes its -wal and -shm files.
+std::string integrityDamage(const std::string& path, bool readOnly) {
     std::string damage;
     try {
-        const auto busyTimeout = dao::DBEngine::instance().BusyTimeout();
-        SQLite::Database database(path, flags, static_cast<int>(busyTimeout.count()));
-        SQLite::Statement integrity(database, "PRAGMA integrity_check");
-        while (integrity.executeStep() && damage.size() < 1000) {
-            const std::string message = integrity.getColumn(0).getString();
-            if (message != "ok")
-                damage += (damage.empty() ? "" : "; ") + message;
+        auto database = openDatabase(path, readOnly);
+        database->SetTimeLimit(RegistryCheck::CheckTimeLimit(path));
+        try {
+            SQLite::Statement integrity(database->connection(), "PRAGMA integrity_check");
+            while (integrity.executeStep() && damage.size() < 1000) {
+                const std::string message = integrity.getColumn(0).getString();
+                if (message != "ok")
+                    damage += (damage.empty() ? "" : "; ") + message;
+            }
+        } catch (const std::exception& failure) {
+            database->fail(failure);
         }
-    } catch (const SQLite::Exception& failure) {
-        if (failure.getErrorCode() != SQLITE_CORRUPT && failure.getErrorCode() != SQLITE_NOTADB)
+        database->Close();
+    } catch (const dao::Error& error) {
+        if (error.code() != dao::ErrorNumber::DamagedFile && error.code() != dao::ErrorNumber::NotADatabase)
             throw;
-        damage = failure.what();
+        damage = error.description();
     }
     return damage;
 }
@@ -522,18 +530,13 @@ void Registry::backup(const std::string& path, const std::string& destination) {
     if (backupHook)
         backupHook(copy.path(), destination);
 
-    std::string damage;
-    try {
-        damage = integrityDamage(copy.path(), SQLite::OPEN_READWRITE);
-    } catch (const SQLite::Exception& failure) {
-        throw dao::translate(failure, destination);
-    }
+    const std::string damage = integrityDamage(copy.path(), false);
     if (!damage.empty()) {
         // A copy damaged on the way says nothing of the registry: check the registry itself.
         std::string sourceDamage;
         try {
-            sourceDamage = integrityDamage(path, SQLite::OPEN_READONLY);
-        } catch (const SQLite::Exception&) {
+            sourceDamage = integrityDamage(path, true);
+        } catch (const dao::Error&) {
         }
         if (!sourceDamage.empty())
             throw FileError("The copy of " + dao::inQuotes(path) + " failed SQLite's integrity check (" + damage +
