@@ -66,9 +66,6 @@ QString helpOf(const QCommandLineParser& parser, const QString& required = {}) {
     return text;
 }
 
-// Refused records listed one by one; the rest are counted.
-constexpr std::size_t maxListed = 100;
-
 std::string count(std::size_t number, const std::string& thing) {
     return std::to_string(number) + " " + thing + (number == 1 ? "" : "s");
 }
@@ -254,15 +251,14 @@ int CommandLine::importCsv(const QStringList& arguments) {
                     << ".\n";
             return Success;
         }
-        const std::size_t listed = std::min(result.problems.size(), maxListed);
-        for (std::size_t i = 0; i < listed; ++i)
-            m_error << csvName << ':' << result.problems[i].line << ": " << result.problems[i].reason << '\n';
-        if (result.problems.size() > listed)
-            m_error << csvName << ": and " << result.problems.size() - listed << " more\n";
+        for (const ImportProblem& problem : result.problems)
+            m_error << csvName << ':' << problem.line << ": " << problem.reason << '\n';
+        if (result.moreProblems > 0)
+            m_error << csvName << ": and " << result.moreProblems << " more\n";
         for (const std::string& hint : result.hints)
             m_error << csvName << ": " << hint << '\n';
         m_error << program.toStdString() << ": nothing was imported into " << dao::inQuotes(path) << ": "
-                << count(result.problems.size(), "problem") << " in " << csvName << skipped << ".\n";
+                << count(result.problemCount(), "problem") << " in " << csvName << skipped << ".\n";
         return DataRefused;
     } catch (const dao::Error& error) {
         return failure(error, " Nothing was imported.");

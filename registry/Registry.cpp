@@ -92,32 +92,32 @@ std::string columnList(const std::vector<dao::Field>& fields) {
 // Maps the header's columns to the table's fields. Returns false, with the problems added, when
 // the header cannot be used.
 bool readHeader(const CsvRecord& header, const std::vector<dao::Field>& fields, std::vector<std::size_t>& columns,
-                std::vector<ImportProblem>& problems) {
-    const std::size_t before = problems.size();
+                ImportResult& result) {
+    const std::size_t before = result.problemCount();
     std::vector<bool> seen(fields.size(), false);
     for (std::size_t i = 0; i < header.fields.size(); ++i) {
         const auto& name = header.fields[i];
         if (!name || name->empty()) {
-            problems.push_back({header.line, "column " + std::to_string(i + 1) + " of the header has no name"});
+            result.addProblem({header.line, "column " + std::to_string(i + 1) + " of the header has no name"});
             continue;
         }
         std::size_t found = 0;
         while (found < fields.size() && strcasecmp(fields[found].Name().c_str(), name->c_str()) != 0)
             ++found;
         if (found == fields.size()) {
-            problems.push_back(
+            result.addProblem(
                 {header.line, "unknown column " + dao::inQuotes(*name) + "; the columns are " + columnList(fields)});
         } else if (seen[found]) {
-            problems.push_back({header.line, "the column " + dao::inQuotes(fields[found].Name()) + " is named twice"});
+            result.addProblem({header.line, "the column " + dao::inQuotes(fields[found].Name()) + " is named twice"});
         } else {
             seen[found] = true;
             columns.push_back(found);
         }
     }
-    if (!seen[0] && problems.size() == before)
-        problems.push_back(
+    if (!seen[0] && result.problemCount() == before)
+        result.addProblem(
             {header.line, "the header has no " + dao::inQuotes(fields[0].Name()) + " column; it is required"});
-    return problems.size() == before;
+    return result.problemCount() == before;
 }
 
 // A record of nothing but empty fields: the ",,," rows a spreadsheet writes below its data.
@@ -206,6 +206,19 @@ void Registry::create(const std::string& path) {
     }
 }
 
+void ImportResult::addProblem(ImportProblem problem) {
+    const auto at = std::upper_bound(problems.begin(), problems.end(), problem.line,
+                                     [](std::size_t line, const ImportProblem& kept) { return line < kept.line; });
+    const auto index = at - problems.begin();
+    if (problems.size() == keptProblems) {
+        ++moreProblems;
+        if (at == problems.end())
+            return;
+        problems.pop_back();
+    }
+    problems.insert(problems.begin() + index, std::move(problem));
+}
+
 ImportResult Registry::importCsv(const std::string& path, std::istream& csv, Progress& progress,
                                  const ImportOptions& options) {
     auto database = openDatabase(path);
@@ -235,7 +248,7 @@ ImportResult Registry::importCsv(const std::string& path, std::istream& csv, Pro
         reader.read([&](const CsvRecord& record) {
             if (atHeader) {
                 atHeader = false;
-                if (!readHeader(record, fields, columns, result.problems)) {
+                if (!readHeader(record, fields, columns, result)) {
                     addHeaderHints(record, result.hints);
                     throw UnusableHeader{};
                 }
@@ -252,7 +265,7 @@ ImportResult Registry::importCsv(const std::string& path, std::istream& csv, Pro
                 return;
             }
             if (record.fields.size() != columns.size()) {
-                result.problems.push_back({record.line, "the record has " + std::to_string(record.fields.size()) +
+                result.addProblem({record.line, "the record has " + std::to_string(record.fields.size()) +
                                                             " fields; the header names " +
                                                             std::to_string(columns.size())});
                 return;
@@ -270,7 +283,7 @@ ImportResult Registry::importCsv(const std::string& path, std::istream& csv, Pro
             else if (const std::string repeated = users.repeated(*user, record.line); !repeated.empty())
                 reasons += (reasons.empty() ? "" : "; ") + repeated;
             if (!reasons.empty()) {
-                result.problems.push_back({record.line, reasons});
+                result.addProblem({record.line, reasons});
                 return;
             }
             try {
@@ -284,14 +297,14 @@ ImportResult Registry::importCsv(const std::string& path, std::istream& csv, Pro
                 if (error.code() != dao::ErrorNumber::ValueRefused)
                     throw;
                 recordset->CancelUpdate();
-                result.problems.push_back({record.line, error.description()});
+                result.addProblem({record.line, error.description()});
             }
         });
         if (atHeader)
-            result.problems.push_back({1, "the CSV text is empty; it needs at least a header naming the columns"});
+            result.addProblem({1, "the CSV text is empty; it needs at least a header naming the columns"});
     } catch (const UnusableHeader&) {
     } catch (const CsvSyntaxError& error) {
-        result.problems.push_back({error.line(), error.what()});
+        result.addProblem({error.line(), error.what()});
     } catch (const dao::Error&) {
         users.close();
         database->Close(); // rolls back

@@ -19,10 +19,19 @@ struct ImportProblem {
 };
 
 struct ImportResult {
+    // The problems kept with their reasons; any more are only counted, so that a text of
+    // millions of refused records takes no more memory than a text of a hundred.
+    static constexpr std::size_t keptProblems = 100;
+
     std::size_t accounts = 0;            // added; 0 whenever there are problems
     std::size_t emptyRecords = 0;        // records whose every field was empty, skipped
-    std::vector<ImportProblem> problems; // in the order of the file
+    std::vector<ImportProblem> problems; // the first keptProblems in the order of the file
+    std::size_t moreProblems = 0;        // the problems after those
     std::vector<std::string> hints;      // what the file probably is instead, and how to save it right
+
+    std::size_t problemCount() const { return problems.size() + moreProblems; }
+    // Keeps `problem` when it is among the first keptProblems by line, else counts it.
+    void addProblem(ImportProblem problem);
 };
 
 struct ImportOptions {

@@ -257,6 +257,21 @@ TEST_F(RegistryTest, MalformedCsvImportsNothing) {
     EXPECT_EQ(listed(path), "");
 }
 
+TEST_F(RegistryTest, MillionsOfRefusedRecordsKeepAHundredAndCountTheRest) {
+    const std::string path = newRegistry();
+    std::string csv = "User,Password\r\n";
+    for (int i = 0; i < 3'000'000; ++i)
+        csv += i % 2 ? "ann,pw,extra\r\n" : "ann\r\n";
+    const ImportResult result = import(path, csv);
+    ASSERT_EQ(result.problems.size(), 100u);
+    EXPECT_EQ(result.moreProblems, 2'999'900u);
+    EXPECT_EQ(result.problems.back().line, 101u);
+    std::size_t bytes = result.problems.capacity() * sizeof(registry::ImportProblem);
+    for (const auto& problem : result.problems)
+        bytes += problem.reason.capacity();
+    EXPECT_LT(bytes, 16'384u);
+}
+
 TEST_F(RegistryTest, HostileNamesAreStoredAndListedExactly) {
     const std::string path = newRegistry();
     const std::string names[] = {"O'Brien",      "a\"b\"c",    "x; DROP TABLE", "100%", "_under_",   "%_%",
