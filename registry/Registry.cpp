@@ -141,6 +141,19 @@ void addHeaderHints(const CsvRecord& header, std::vector<std::string>& hints) {
         hints.push_back("The file looks tab-separated (a spreadsheet's \"Text (Tab delimited)\"): " + saveRight);
 }
 
+// No record of a CSV text may be longer: far beyond the eight fields at their longest, and as long
+// as any value the store takes. It bounds the memory a record of countless fields takes.
+constexpr std::size_t recordLimit = 1'000'000;
+
+// No field of a CSV text may be longer than the longest text a field of `fields` may hold, or a
+// column's name: as many characters, at most 4 bytes each in UTF-8.
+std::size_t fieldLimit(const std::vector<dao::Field>& fields) {
+    std::size_t characters = 0;
+    for (const dao::Field& field : fields)
+        characters = std::max({characters, static_cast<std::size_t>(std::max(field.Size(), 0)), field.Name().size()});
+    return characters * 4;
+}
+
 // The user names met so far in an import, and those already in the registry, looked up through
 // its index "User".
 class UserNames {
@@ -244,7 +257,7 @@ ImportResult Registry::importCsv(const std::string& path, std::istream& csv, Pro
     // After taking the write lock: no other program adds a name until the import ends.
     UserNames users(*database, servers.Name(), options.allowDuplicateUsers);
     try {
-        CsvReader reader(csv);
+        CsvReader reader(csv, {fieldLimit(fields), recordLimit});
         reader.read([&](const CsvRecord& record) {
             if (atHeader) {
                 atHeader = false;

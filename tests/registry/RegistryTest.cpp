@@ -34,6 +34,10 @@ protected:
 
     ImportResult import(const std::string& path, const std::string& csv, bool allowDuplicateUsers = false) {
         std::istringstream input(csv);
+        return import(path, input, allowDuplicateUsers);
+    }
+
+    ImportResult import(const std::string& path, std::istream& input, bool allowDuplicateUsers = false) {
         std::ostringstream quiet;
         Progress progress(quiet, false, "Importing");
         registry::ImportOptions options;
@@ -254,6 +258,60 @@ TEST_F(RegistryTest, MalformedCsvImportsNothing) {
     const ImportResult result = import(path, "User\r\nfine\r\nbro\"ken\r\n");
     ASSERT_EQ(result.problems.size(), 1u);
     EXPECT_EQ(result.problems[0].line, 3u);
+    EXPECT_EQ(listed(path), "");
+}
+
+// Input without an end: `prefix`, then `filler` over and over (none: the input ends).
+class EndlessInput : public std::streambuf {
+public:
+    EndlessInput(std::string prefix, std::string filler) : m_prefix(std::move(prefix)), m_filler(std::move(filler)) {
+        while (!m_filler.empty() && m_filler.size() < 65536)
+            m_filler += m_filler;
+    }
+    std::size_t served = 0;
+
+protected:
+    int_type underflow() override {
+        std::string& next = served < m_prefix.size() ? m_prefix : m_filler;
+        if (next.empty())
+            return traits_type::eof();
+        setg(next.data(), next.data(), next.data() + next.size());
+        served += next.size();
+        return traits_type::to_int_type(next.front());
+    }
+
+private:
+    std::string m_prefix;
+    std::string m_filler;
+};
+
+TEST_F(RegistryTest, AFieldOrRecordLongerThanAnyIsRefusedAtOnce) {
+    const std::string path = newRegistry();
+    struct Case {
+        std::string prefix;
+        std::string filler;
+        std::size_t line;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"", std::string(1, '\0'), 1, "column 1 holds more than 1000 bytes, longer than any field may be; nothing"},
+        {"User,Password\r\nann,pw\r\nbob,\"pw\r\n", "x", 3,
+         "column 2 holds more than 1000 bytes, longer than any field may be (a quote"},
+        {"User\r\n", "a,", 2, "the record holds more than 1000000 bytes, longer than any record may be; nothing"},
+        {"User\r\n" + std::string(1000, 'x') + "\r\n", "", 2, "\"User\" has 1000 characters"},
+        {"User\r\n" + std::string(1001, 'x') + "\r\nann\r\n", "", 2, "column 1 holds more than 1000 bytes"},
+        {"User\r\nx" + std::string(999'999, ',') + "\r\n", "", 2, "the record has 1000000 fields"},
+        {"User\r\nann\r\n" + std::string(1'000'001, ','), "", 3, "the record holds more than 1000000 bytes"},
+    };
+    for (const Case& test : cases) {
+        EndlessInput endless(test.prefix, test.filler);
+        std::istream input(&endless);
+        const ImportResult result = import(path, input);
+        ASSERT_EQ(result.problemCount(), 1u) << test.reason;
+        EXPECT_EQ(result.problems[0].line, test.line) << test.reason;
+        EXPECT_EQ(result.problems[0].reason.find(test.reason), 0u) << result.problems[0].reason;
+        EXPECT_LT(endless.served, test.prefix.size() + 1'100'000) << "read on past the refusal: " << test.reason;
+    }
     EXPECT_EQ(listed(path), "");
 }
 
