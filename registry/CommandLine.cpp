@@ -214,7 +214,9 @@ int CommandLine::importCsv(const QStringList& arguments) {
                             "(the first 100) with their line numbers and reasons, and FILE is left unchanged. A "
                             "record without a user name is refused, and so is a user name that FILE or an earlier "
                             "record already has. Records whose fields are all empty, as spreadsheets write them "
-                            "below their data, are skipped and counted."));
+                            "below their data, are skipped and counted. The whole CSV text is read and checked "
+                            "before FILE is locked for writing; a field over 1000 bytes or a record over 1000000 "
+                            "bytes stops the reading at once."));
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The registry file."));
     parser.addPositionalArgument(QStringLiteral("CSV"),
                                  QStringLiteral("The CSV file; standard input when left out or '-'."),
@@ -240,7 +242,7 @@ int CommandLine::importCsv(const QStringList& arguments) {
     ImportOptions options;
     options.allowDuplicateUsers = parser.isSet(QStringLiteral("allow-duplicate-users"));
     try {
-        Progress progress(m_error, m_progress, "Importing", fromInput ? 0 : fileSize(csvName), "records");
+        Progress progress(m_error, m_progress, "Reading", fromInput ? 0 : fileSize(csvName), "records");
         progress.measureByPosition();
         const ImportResult result = Registry::importCsv(path, fromInput ? m_input : csvFile, progress, options);
         progress.finish();

@@ -6,6 +6,7 @@
 #include "registry/CsvWriter.h"
 #include "registry/DemoGenerator.h"
 #include "registry/FileError.h"
+#include "registry/PackedRecords.h"
 #include "registry/Progress.h"
 #include "store/DBEngine.h"
 #include "store/Error.h"
@@ -154,17 +155,18 @@ std::size_t fieldLimit(const std::vector<dao::Field>& fields) {
     return characters * 4;
 }
 
-// The user names met so far in an import, and those already in the registry, looked up through
-// its index "User".
-class UserNames {
+std::string alreadyInRegistry(const std::string& user) {
+    return "the user name " + dao::inQuotes(user) + " is already in the registry";
+}
+
+// Looks user names up in the registry through its index "User". No statement stays open between
+// lookups, so outside a transaction each lookup is a read of its own and no lock is held.
+class RegistryUsers {
 public:
-    UserNames(dao::Database& database, const std::string& table, bool allowRepeats)
-        : m_database(database), m_allowRepeats(allowRepeats) {
-        if (allowRepeats)
-            return;
+    RegistryUsers(dao::Database& database, const std::string& table) : m_database(database) {
         try {
             const std::string from = " FROM " + dao::quoteIdentifier(table);
-            // Into an empty registry, every earlier name is one of this import's own.
+            // An empty registry holds no name to look up.
             if (SQLite::Statement any(database.connection(), "SELECT 1" + from + " LIMIT 1"); any.executeStep())
                 m_lookup.emplace(database.connection(), "SELECT 1" + from + " WHERE \"User\" = ?1 LIMIT 1");
         } catch (const std::exception& failure) {
@@ -172,36 +174,22 @@ public:
         }
     }
 
-    // Why `user` on `line` is refused as a repeat; empty when it is not one. Call in file order.
-    std::string repeated(const std::string& user, std::size_t line) {
-        if (m_allowRepeats)
-            return {};
-        const auto [first, added] = m_firstLines.try_emplace(user, line);
-        if (!added)
-            return "the user name " + dao::inQuotes(user) + " is already on line " + std::to_string(first->second);
-        // Rows this import added are all in m_firstLines, so a row found here was there before.
+    bool has(const std::string& user) {
         if (!m_lookup)
-            return {};
+            return false;
         try {
             m_lookup->bind(1, user);
             const bool found = m_lookup->executeStep();
             m_lookup->reset();
-            if (found)
-                return "the user name " + dao::inQuotes(user) + " is already in the registry";
+            return found;
         } catch (const std::exception& failure) {
             m_database.fail(failure);
         }
-        return {};
     }
-
-    // Ends the lookup's statement; the database cannot close while it is open.
-    void close() noexcept { m_lookup.reset(); }
 
 private:
     dao::Database& m_database;
-    bool m_allowRepeats;
     std::optional<SQLite::Statement> m_lookup;
-    std::unordered_map<std::string, std::size_t> m_firstLines;
 };
 
 } // namespace
@@ -236,26 +224,25 @@ ImportResult Registry::importCsv(const std::string& path, std::istream& csv, Pro
                                  const ImportOptions& options) {
     auto database = openDatabase(path);
     mdlDatabase::ValidateServersTable(*database);
-    dao::TableDef servers = database->TableDefs(tableName);
     // The program's own definition carries every rule of every field, so records are checked
     // here, all of them, and each refusal is reported with its reasons.
     const dao::TableDef definition = mdlDatabase::ServersTableDef(*database);
     const std::vector<dao::Field>& fields = definition.Fields();
-    auto recordset = servers.OpenRecordset();
-    database->SetCacheSize(bulkCacheKibibytes);
 
     ImportResult result;
     std::vector<std::size_t> columns; // for each CSV column, its field
-    std::vector<dao::Recordset::FieldRef> targets;
     std::vector<dao::Variant> values;
     std::size_t userColumn = 0;
     bool atHeader = true;
     bool notUtf8 = false;
     struct UnusableHeader {};
+    std::unordered_map<std::string, std::size_t> firstLines; // each user name's first line in the text
+    PackedRecords accepted;
+    std::optional<RegistryUsers> registryUsers; // while reading, for the reasons of refused records
 
-    database->BeginTrans();
-    // After taking the write lock: no other program adds a name until the import ends.
-    UserNames users(*database, servers.Name(), options.allowDuplicateUsers);
+    // The whole text is read and checked before the write lock is taken: however slowly it
+    // arrives, other programs go on saving meanwhile, and a text with any problem never takes
+    // the lock at all.
     try {
         CsvReader reader(csv, {fieldLimit(fields), recordLimit});
         reader.read([&](const CsvRecord& record) {
@@ -265,8 +252,6 @@ ImportResult Registry::importCsv(const std::string& path, std::istream& csv, Pro
                     addHeaderHints(record, result.hints);
                     throw UnusableHeader{};
                 }
-                for (const std::size_t field : columns)
-                    targets.push_back(recordset->Fields(fields[field].Name()));
                 values.resize(columns.size());
                 userColumn = static_cast<std::size_t>(std::find(columns.begin(), columns.end(), 0) - columns.begin());
                 return;
@@ -279,8 +264,7 @@ ImportResult Registry::importCsv(const std::string& path, std::istream& csv, Pro
             }
             if (record.fields.size() != columns.size()) {
                 result.addProblem({record.line, "the record has " + std::to_string(record.fields.size()) +
-                                                            " fields; the header names " +
-                                                            std::to_string(columns.size())});
+                                                    " fields; the header names " + std::to_string(columns.size())});
                 return;
             }
             std::string reasons;
@@ -291,27 +275,28 @@ ImportResult Registry::importCsv(const std::string& path, std::istream& csv, Pro
                     notUtf8 = notUtf8 || (record.fields[i] && !AccountFormat::characterCount(*record.fields[i]));
                 }
             }
-            if (const auto& user = record.fields[userColumn]; !user)
+            const auto& user = record.fields[userColumn];
+            if (!user) {
                 reasons += std::string(reasons.empty() ? "" : "; ") + "the record has no user name";
-            else if (const std::string repeated = users.repeated(*user, record.line); !repeated.empty())
-                reasons += (reasons.empty() ? "" : "; ") + repeated;
-            if (!reasons.empty()) {
+            } else if (!options.allowDuplicateUsers) {
+                // The editor only ever opens the first account of a name.
+                const auto [first, added] = firstLines.try_emplace(*user, record.line);
+                if (!added) {
+                    reasons += std::string(reasons.empty() ? "" : "; ") + "the user name " + dao::inQuotes(*user) +
+                               " is already on line " + std::to_string(first->second);
+                } else if (!reasons.empty() && result.problems.size() < ImportResult::keptProblems) {
+                    // A refusal that is listed names every reason. The records accepted are
+                    // looked up once the whole text is read.
+                    if (!registryUsers)
+                        registryUsers.emplace(*database, tableName);
+                    if (registryUsers->has(*user))
+                        reasons += "; " + alreadyInRegistry(*user);
+                }
+            }
+            if (!reasons.empty())
                 result.addProblem({record.line, reasons});
-                return;
-            }
-            try {
-                recordset->AddNew();
-                for (std::size_t i = 0; i < columns.size(); ++i)
-                    targets[i].SetValue(std::move(values[i]));
-                recordset->Update();
-                ++result.accounts;
-            } catch (const dao::Error& error) {
-                // A rule of this file's table that the program's definition lacks.
-                if (error.code() != dao::ErrorNumber::ValueRefused)
-                    throw;
-                recordset->CancelUpdate();
-                result.addProblem({record.line, error.description()});
-            }
+            else
+                accepted.append(record);
         });
         if (atHeader)
             result.addProblem({1, "the CSV text is empty; it needs at least a header naming the columns"});
@@ -319,20 +304,80 @@ ImportResult Registry::importCsv(const std::string& path, std::istream& csv, Pro
     } catch (const CsvSyntaxError& error) {
         result.addProblem({error.line(), error.what()});
     } catch (const dao::Error&) {
-        users.close();
-        database->Close(); // rolls back
-        throw;
+        throw; // a lookup's failure keeps its number
     } catch (const std::exception& error) {
-        users.close();
-        database->Close();
         throw FileError(std::string("Reading the CSV text failed: ") + error.what() + ".");
     }
-    users.close();
-    progress.finish();
+    registryUsers.reset();
+    firstLines = {};
     if (notUtf8)
         result.hints.push_back(
             "The file is probably not UTF-8 but an older 8-bit text such as Latin-1 or Windows-1252, as a "
             "spreadsheet's plain \"CSV (comma delimited)\" writes it: save it as \"CSV UTF-8 (comma delimited)\".");
+
+    PackedRecords::Reader stored(accepted);
+    CsvRecord record;
+    if (!result.problems.empty()) {
+        // Nothing is written, so no lock is taken; the accepted records are still looked up, each
+        // a read of its own, so that every refusal is reported at once.
+        if (!options.allowDuplicateUsers && accepted.size() > 0) {
+            progress.nextStage("Checking", accepted.size(), "accounts");
+            RegistryUsers users(*database, tableName);
+            while (stored.next(record)) {
+                progress.advance();
+                if (users.has(*record.fields[userColumn]))
+                    result.addProblem({record.line, alreadyInRegistry(*record.fields[userColumn])});
+            }
+        }
+        progress.finish();
+        database->Close();
+        return result;
+    }
+
+    database->SetCacheSize(bulkCacheKibibytes);
+    database->BeginTrans();
+    // The table may have changed while the text was read; from here on, no other program can
+    // change it until the import ends.
+    mdlDatabase::ValidateServersTable(*database);
+    dao::TableDef servers = database->TableDefs(tableName);
+    auto recordset = servers.OpenRecordset();
+    std::vector<dao::Recordset::FieldRef> targets;
+    for (const std::size_t field : columns)
+        targets.push_back(recordset->Fields(fields[field].Name()));
+    std::optional<RegistryUsers> users;
+    if (!options.allowDuplicateUsers)
+        users.emplace(*database, servers.Name());
+    progress.nextStage("Writing", accepted.size(), "accounts");
+    while (stored.next(record)) {
+        progress.advance();
+        if (users && users->has(*record.fields[userColumn])) {
+            result.addProblem({record.line, alreadyInRegistry(*record.fields[userColumn])});
+            continue;
+        }
+        // Every value was accepted when read; text stands as it is, so it is not checked again.
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            const dao::Field& field = fields[columns[i]];
+            if (record.fields[i] && field.Type() == dao::FieldType::Text)
+                values[i] = dao::Variant(std::move(*record.fields[i]));
+            else
+                AccountFormat::parse(field, record.fields[i], values[i]);
+        }
+        try {
+            recordset->AddNew();
+            for (std::size_t i = 0; i < columns.size(); ++i)
+                targets[i].SetValue(std::move(values[i]));
+            recordset->Update();
+            ++result.accounts;
+        } catch (const dao::Error& error) {
+            // A rule of this file's table that the program's definition lacks.
+            if (error.code() != dao::ErrorNumber::ValueRefused)
+                throw;
+            recordset->CancelUpdate();
+            result.addProblem({record.line, error.description()});
+        }
+    }
+    users.reset();
+    progress.finish();
 
     if (result.problems.empty()) {
         recordset->Close();

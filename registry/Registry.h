@@ -53,8 +53,13 @@ public:
     // A record whose fields are all empty (the trailing ",,," rows spreadsheets write) is
     // skipped and counted. A record without a user name is refused, and so is a user name
     // already in the registry or earlier in the file, unless the options allow it: the editor
-    // only ever opens the first account of a name. `progress` counts records; its position is
-    // the bytes of `csv` read.
+    // only ever opens the first account of a name. A field longer than any field may hold, or
+    // a record over a megabyte, stops the reading at once and is refused.
+    //
+    // The whole text is read and checked, the accepted records kept packed in memory, before
+    // the write lock is taken, so that text arriving slowly never keeps other programs from
+    // saving; text with any problem never takes it at all. `progress` counts records read, its
+    // position the bytes of `csv` read; then, in a stage of its own, the accounts written.
     static ImportResult importCsv(const std::string& path, std::istream& csv, Progress& progress,
                                   const ImportOptions& options = {});
 

@@ -10,10 +10,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <ext/stdio_filebuf.h>
 #include <filesystem>
 #include <regex>
 #include <sstream>
+#include <sys/ioctl.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace testing_support;
 using registry::ImportResult;
@@ -161,6 +164,13 @@ TEST_F(RegistryTest, ImportNeverDoublesARegistry) {
         {"User,Password\r\n,pw\r\n\"\",pw\r\n", false, 0, 0, {{2, "no user name"}, {3, "\"User\" is empty"}}},
         {"User,Password\r\nx,pw\r\n,\r\n\"\",\"\"\r\n,,,\r\n", false, 1, 3, {}},
         {"User,Password\r\nkeep,again\r\nkeep,thrice\r\n", true, 2, 0, {}},
+        // Refusals found while reading and in the registry afterwards, listed in the file's order.
+        {"User,Password\r\nfine,\"\"\r\nkeep,pw\r\nkeep,\"\"\r\n",
+         false,
+         0,
+         0,
+         {{2, "\"Password\" is empty"}, {3, "\"keep\" is already in the registry"}, {4, "already on line 3"}}},
+        {"User,Password\r\nkeep,\"\"\r\n", false, 0, 0, {{2, "characters; the user name \"keep\" is already in"}}},
     };
     int number = 0;
     for (const Case& test : cases) {
@@ -259,6 +269,40 @@ TEST_F(RegistryTest, MalformedCsvImportsNothing) {
     ASSERT_EQ(result.problems.size(), 1u);
     EXPECT_EQ(result.problems[0].line, 3u);
     EXPECT_EQ(listed(path), "");
+}
+
+// A pipe whose writer sent the header and a few records, then waits: meanwhile another program
+// saves an account, and once the pipe ends the import lands too.
+TEST_F(RegistryTest, AStalledPipeKeepsNoOtherProgramFromSaving) {
+    const std::string path = newRegistry();
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    const auto send = [&](const std::string& text) {
+        ASSERT_EQ(write(pipeEnds[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    };
+    ImportResult result;
+    std::string failure;
+    std::thread importer([&] {
+        __gnu_cxx::stdio_filebuf<char> buffer(pipeEnds[0], std::ios::in); // closes the read end
+        std::istream input(&buffer);
+        try {
+            result = import(path, input);
+        } catch (const std::exception& error) {
+            failure = error.what();
+        }
+    });
+    send("User,Password\r\nann,pw\r\nbob,pw\r\n");
+    for (int waiting = 1; waiting > 0 && ioctl(pipeEnds[0], FIONREAD, &waiting) == 0;)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5)); // until the import waits for more
+    OtherProgram other(path);
+    other.connection().setBusyTimeout(200);
+    EXPECT_NO_THROW(other.addAccount("other")) << "the registry was locked while the import waited";
+    send("cid,pw\r\n");
+    close(pipeEnds[1]);
+    importer.join();
+    EXPECT_EQ(failure, "");
+    EXPECT_EQ(result.accounts, 3u);
+    EXPECT_EQ(listed(path), "ann\nbob\ncid\nother\n");
 }
 
 // Input without an end: `prefix`, then `filler` over and over (none: the input ends).
