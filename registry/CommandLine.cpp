@@ -69,9 +69,6 @@ QString helpOf(const QCommandLineParser& parser, const QString& required = {}) {
     return text;
 }
 
-// Refused records listed one by one; the rest are counted.
-constexpr std::size_t maxListed = 100;
-
 std::string count(std::size_t number, const std::string& thing) {
     return std::to_string(number) + " " + thing + (number == 1 ? "" : "s");
 }
@@ -221,7 +218,9 @@ int CommandLine::importCsv(const QStringList& arguments) {
                             "(the first 100) with their line numbers and reasons, and FILE is left unchanged. A "
                             "record without a user name is refused, and so is a user name that FILE or an earlier "
                             "record already has. Records whose fields are all empty, as spreadsheets write them "
-                            "below their data, are skipped and counted."));
+                            "below their data, are skipped and counted. The whole CSV text is read and checked "
+                            "before FILE is locked for writing; a field over 1000 bytes or a record over 1000000 "
+                            "bytes stops the reading at once."));
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The registry file."));
     parser.addPositionalArgument(QStringLiteral("CSV"),
                                  QStringLiteral("The CSV file; standard input when left out or '-'."),
@@ -247,7 +246,7 @@ int CommandLine::importCsv(const QStringList& arguments) {
     ImportOptions options;
     options.allowDuplicateUsers = parser.isSet(QStringLiteral("allow-duplicate-users"));
     try {
-        Progress progress(m_error, m_progress, "Importing", fromInput ? 0 : fileSize(csvName), "records");
+        Progress progress(m_error, m_progress, "Reading", fromInput ? 0 : fileSize(csvName), "records");
         progress.measureByPosition();
         const ImportResult result = Registry::importCsv(path, fromInput ? m_input : csvFile, progress, options);
         progress.finish();
@@ -262,15 +261,14 @@ int CommandLine::importCsv(const QStringList& arguments) {
             }
             return Success;
         }
-        const std::size_t listed = std::min(result.problems.size(), maxListed);
-        for (std::size_t i = 0; i < listed; ++i)
-            m_error << csvName << ':' << result.problems[i].line << ": " << result.problems[i].reason << '\n';
-        if (result.problems.size() > listed)
-            m_error << csvName << ": and " << result.problems.size() - listed << " more\n";
+        for (const ImportProblem& problem : result.problems)
+            m_error << csvName << ':' << problem.line << ": " << problem.reason << '\n';
+        if (result.moreProblems > 0)
+            m_error << csvName << ": and " << result.moreProblems << " more\n";
         for (const std::string& hint : result.hints)
             m_error << csvName << ": " << hint << '\n';
         m_error << program.toStdString() << ": nothing was imported into " << dao::inQuotes(path) << ": "
-                << count(result.problems.size(), "problem") << " in " << csvName << skipped << ".\n";
+                << count(result.problemCount(), "problem") << " in " << csvName << skipped << ".\n";
         return DataRefused;
     } catch (const dao::Error& error) {
         return failure(error, " Nothing was imported.");

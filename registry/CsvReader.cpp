@@ -3,9 +3,11 @@
 
 #include <csv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <string>
 
 namespace registry {
 
@@ -19,6 +21,11 @@ struct Collector {
     std::size_t doneCount = 0;
     CsvRecord current;
     std::size_t fieldCount = 0;
+    std::size_t fieldLimit = 0; // bytes; 0: none
+    // The first field found over fieldLimit: the line its record starts on and its column,
+    // counting from 1. 0: none yet.
+    std::size_t longFieldLine = 0;
+    std::size_t longFieldColumn = 0;
 };
 
 CsvRecord& slot(Collector& collector) {
@@ -40,8 +47,13 @@ void onField(void* text, std::size_t length, void* data) {
     }
     if (record.fields.size() <= collector.fieldCount)
         record.fields.emplace_back();
+    const bool tooLong = collector.fieldLimit > 0 && length > collector.fieldLimit;
+    if (tooLong && collector.longFieldColumn == 0) {
+        collector.longFieldLine = record.line;
+        collector.longFieldColumn = collector.fieldCount + 1;
+    }
     auto& field = record.fields[collector.fieldCount++];
-    if (text)
+    if (text && !tooLong) // a field too long is refused, so it is not kept
         field.emplace().assign(static_cast<const char*>(text), length);
     else
         field.reset();
@@ -59,6 +71,26 @@ int isNeverSpace(unsigned char) {
     return 0;
 }
 
+// The line the record being parsed starts on. While its first field is still being read, that is
+// as many lines back as the part read so far holds line breaks.
+std::size_t recordLine(const Collector& collector, const csv_parser& parser) {
+    if (collector.fieldCount > 0)
+        return collector.current.line;
+    std::size_t breaks = 0;
+    for (std::size_t i = 0; i < parser.entry_pos; ++i)
+        breaks += parser.entry_buf[i] == '\n';
+    return collector.line - breaks;
+}
+
+[[noreturn]] void refuseLongField(std::size_t line, std::size_t column, std::size_t limit, bool quoted) {
+    throw CsvSyntaxError(line, "column " + std::to_string(column) + " holds more than " + std::to_string(limit) +
+                                   " bytes, longer than any field may be" +
+                                   (quoted ? " (a quote that opens a field and is never closed takes in the rest "
+                                             "of the text)"
+                                           : "") +
+                                   "; nothing after it was read");
+}
+
 } // namespace
 
 void CsvReader::read(const std::function<void(const CsvRecord&)>& onRecord) {
@@ -71,6 +103,7 @@ void CsvReader::read(const std::function<void(const CsvRecord&)>& onRecord) {
     csv_set_space_func(&parser, isNeverSpace);
 
     Collector collector;
+    collector.fieldLimit = m_limits.fieldBytes;
     const auto deliver = [&] {
         for (std::size_t i = 0; i < collector.doneCount; ++i)
             onRecord(collector.done[i]);
@@ -80,6 +113,27 @@ void CsvReader::read(const std::function<void(const CsvRecord&)>& onRecord) {
         throw CsvSyntaxError(collector.line, std::string("malformed CSV (") + csv_strerror(csv_error(&parser)) +
                                                  "): a quote may only open and close a whole field, and a "
                                                  "quoted field must end with a quote");
+    };
+    std::size_t recordStart = 0; // where the record being parsed starts in the input
+    // After each piece: a field or record over the limits is refused before it is passed on,
+    // and a field still being read is refused as soon as it is over, however it would end.
+    const auto checkLimits = [&](bool endsWithTerminator) {
+        if (collector.longFieldColumn > 0)
+            refuseLongField(collector.longFieldLine, collector.longFieldColumn, m_limits.fieldBytes, false);
+        if (m_limits.fieldBytes > 0 && parser.entry_pos > m_limits.fieldBytes)
+            refuseLongField(recordLine(collector, parser), collector.fieldCount + 1, m_limits.fieldBytes,
+                            parser.quoted != 0);
+        const bool inRecord = collector.fieldCount > 0 || parser.entry_pos > 0 || parser.quoted != 0;
+        const std::size_t bytes = m_bytesRead - recordStart - (!inRecord && endsWithTerminator ? 1 : 0);
+        if (m_limits.recordBytes > 0 && bytes > m_limits.recordBytes) {
+            const std::size_t line = inRecord                  ? recordLine(collector, parser)
+                                     : collector.doneCount > 0 ? collector.done[collector.doneCount - 1].line
+                                                               : collector.line;
+            throw CsvSyntaxError(line, "the record holds more than " + std::to_string(m_limits.recordBytes) +
+                                           " bytes, longer than any record may be; nothing after it was read");
+        }
+        if (!inRecord)
+            recordStart = m_bytesRead;
     };
 
     std::vector<char> buffer(1 << 16);
@@ -95,19 +149,23 @@ void CsvReader::read(const std::function<void(const CsvRecord&)>& onRecord) {
             chunk += 3;
             size -= 3;
             m_bytesRead += 3;
+            recordStart = 3;
         }
         first = false;
-        // Fed a line at a time, so the parser's callbacks always know the line they are on.
+        // Fed up to each CR or LF, so the parser's callbacks always know the line they are on,
+        // and a record always ends where a piece does.
         while (size > 0) {
-            const auto* lineEnd = static_cast<const char*>(std::memchr(chunk, '\n', size));
-            const std::size_t piece = lineEnd ? static_cast<std::size_t>(lineEnd - chunk) + 1 : size;
+            const char* terminator = std::find_if(chunk, chunk + size, [](char c) { return c == '\n' || c == '\r'; });
+            const bool ended = terminator != chunk + size;
+            const std::size_t piece = ended ? static_cast<std::size_t>(terminator - chunk) + 1 : size;
             if (csv_parse(&parser, chunk, piece, onField, onRecordEnd, &collector) != piece)
                 refuse();
             m_bytesRead += piece;
-            deliver();
-            if (lineEnd)
+            endsWithBreak = ended && *terminator == '\n';
+            if (endsWithBreak)
                 ++collector.line;
-            endsWithBreak = lineEnd != nullptr;
+            checkLimits(ended);
+            deliver();
             chunk += piece;
             size -= piece;
         }
@@ -116,6 +174,7 @@ void CsvReader::read(const std::function<void(const CsvRecord&)>& onRecord) {
         --collector.line; // a final line break does not start another line
     if (csv_fini(&parser, onField, onRecordEnd, &collector) != 0)
         refuse();
+    checkLimits(false);
     deliver();
 }
 

@@ -46,10 +46,25 @@ void Progress::show() {
     m_shownWidth = std::max(m_shownWidth, text.size());
 }
 
-void Progress::finish() {
+void Progress::clearLine() {
     if (m_shownWidth > 0)
         m_output << '\r' << std::string(m_shownWidth, ' ') << '\r' << std::flush;
     m_shownWidth = 0;
+}
+
+void Progress::nextStage(std::string label, std::size_t total, std::string items) {
+    clearLine();
+    m_label = std::move(label);
+    m_items = std::move(items);
+    m_total = total;
+    m_byPosition = false;
+    m_done = 0;
+    m_position = 0;
+    m_start = m_last = std::chrono::steady_clock::now();
+}
+
+void Progress::finish() {
+    clearLine();
     m_enabled = false;
 }
 

@@ -25,6 +25,9 @@ public:
 
     // Measures the share done by setPosition instead of by the count of items.
     void measureByPosition() { m_byPosition = true; }
+    // Starts the next stage of the work on a clean line: its own label, count, rate and total of
+    // items (0: unknown), measured by the count.
+    void nextStage(std::string label, std::size_t total, std::string items);
     void setPosition(std::size_t position) { m_position = position; }
 
     void advance() {
@@ -44,6 +47,7 @@ public:
 private:
     void maybeShow();
     void show();
+    void clearLine();
 
     std::ostream& m_output;
     bool m_enabled;

@@ -6,6 +6,7 @@
 #include "registry/CsvWriter.h"
 #include "registry/DemoGenerator.h"
 #include "registry/FileError.h"
+#include "registry/PackedRecords.h"
 #include "registry/Progress.h"
 #include "registry/RegistryCheck.h"
 #include "store/DBEngine.h"
@@ -219,32 +220,32 @@ std::string columnList(const std::vector<dao::Field>& fields) {
 // Maps the header's columns to the table's fields. Returns false, with the problems added, when
 // the header cannot be used.
 bool readHeader(const CsvRecord& header, const std::vector<dao::Field>& fields, std::vector<std::size_t>& columns,
-                std::vector<ImportProblem>& problems) {
-    const std::size_t before = problems.size();
+                ImportResult& result) {
+    const std::size_t before = result.problemCount();
     std::vector<bool> seen(fields.size(), false);
     for (std::size_t i = 0; i < header.fields.size(); ++i) {
         const auto& name = header.fields[i];
         if (!name || name->empty()) {
-            problems.push_back({header.line, "column " + std::to_string(i + 1) + " of the header has no name"});
+            result.addProblem({header.line, "column " + std::to_string(i + 1) + " of the header has no name"});
             continue;
         }
         std::size_t found = 0;
         while (found < fields.size() && strcasecmp(fields[found].Name().c_str(), name->c_str()) != 0)
             ++found;
         if (found == fields.size()) {
-            problems.push_back(
+            result.addProblem(
                 {header.line, "unknown column " + dao::inQuotes(*name) + "; the columns are " + columnList(fields)});
         } else if (seen[found]) {
-            problems.push_back({header.line, "the column " + dao::inQuotes(fields[found].Name()) + " is named twice"});
+            result.addProblem({header.line, "the column " + dao::inQuotes(fields[found].Name()) + " is named twice"});
         } else {
             seen[found] = true;
             columns.push_back(found);
         }
     }
-    if (!seen[0] && problems.size() == before)
-        problems.push_back(
+    if (!seen[0] && result.problemCount() == before)
+        result.addProblem(
             {header.line, "the header has no " + dao::inQuotes(fields[0].Name()) + " column; it is required"});
-    return problems.size() == before;
+    return result.problemCount() == before;
 }
 
 // A record of nothing but empty fields: the ",,," rows a spreadsheet writes below its data.
@@ -268,17 +269,31 @@ void addHeaderHints(const CsvRecord& header, std::vector<std::string>& hints) {
         hints.push_back("The file looks tab-separated (a spreadsheet's \"Text (Tab delimited)\"): " + saveRight);
 }
 
-// The user names met so far in an import, and those already in the registry, looked up through
-// its index "User".
-class UserNames {
+// No record of a CSV text may be longer: far beyond the eight fields at their longest, and as long
+// as any value the store takes. It bounds the memory a record of countless fields takes.
+constexpr std::size_t recordLimit = 1'000'000;
+
+// No field of a CSV text may be longer than the longest text a field of `fields` may hold, or a
+// column's name: as many characters, at most 4 bytes each in UTF-8.
+std::size_t fieldLimit(const std::vector<dao::Field>& fields) {
+    std::size_t characters = 0;
+    for (const dao::Field& field : fields)
+        characters = std::max({characters, static_cast<std::size_t>(std::max(field.Size(), 0)), field.Name().size()});
+    return characters * 4;
+}
+
+std::string alreadyInRegistry(const std::string& user) {
+    return "the user name " + dao::inQuotes(user) + " is already in the registry";
+}
+
+// Looks user names up in the registry through its index "User". No statement stays open between
+// lookups, so outside a transaction each lookup is a read of its own and no lock is held.
+class RegistryUsers {
 public:
-    UserNames(dao::Database& database, const std::string& table, bool allowRepeats)
-        : m_database(database), m_allowRepeats(allowRepeats) {
-        if (allowRepeats)
-            return;
+    RegistryUsers(dao::Database& database, const std::string& table) : m_database(database) {
         try {
             const std::string from = " FROM " + dao::quoteIdentifier(table);
-            // Into an empty registry, every earlier name is one of this import's own.
+            // An empty registry holds no name to look up.
             if (SQLite::Statement any(database.connection(), "SELECT 1" + from + " LIMIT 1"); any.executeStep())
                 m_lookup.emplace(database.connection(), "SELECT 1" + from + " WHERE \"User\" = ?1 LIMIT 1");
         } catch (const std::exception& failure) {
@@ -286,36 +301,22 @@ public:
         }
     }
 
-    // Why `user` on `line` is refused as a repeat; empty when it is not one. Call in file order.
-    std::string repeated(const std::string& user, std::size_t line) {
-        if (m_allowRepeats)
-            return {};
-        const auto [first, added] = m_firstLines.try_emplace(user, line);
-        if (!added)
-            return "the user name " + dao::inQuotes(user) + " is already on line " + std::to_string(first->second);
-        // Rows this import added are all in m_firstLines, so a row found here was there before.
+    bool has(const std::string& user) {
         if (!m_lookup)
-            return {};
+            return false;
         try {
             m_lookup->bind(1, user);
             const bool found = m_lookup->executeStep();
             m_lookup->reset();
-            if (found)
-                return "the user name " + dao::inQuotes(user) + " is already in the registry";
+            return found;
         } catch (const std::exception& failure) {
             m_database.fail(failure);
         }
-        return {};
     }
-
-    // Ends the lookup's statement; the database cannot close while it is open.
-    void close() noexcept { m_lookup.reset(); }
 
 private:
     dao::Database& m_database;
-    bool m_allowRepeats;
     std::optional<SQLite::Statement> m_lookup;
-    std::unordered_map<std::string, std::size_t> m_firstLines;
 };
 
 } // namespace
@@ -333,44 +334,55 @@ void Registry::create(const std::string& path) {
     }
 }
 
+void ImportResult::addProblem(ImportProblem problem) {
+    const auto at = std::upper_bound(problems.begin(), problems.end(), problem.line,
+                                     [](std::size_t line, const ImportProblem& kept) { return line < kept.line; });
+    const auto index = at - problems.begin();
+    if (problems.size() == keptProblems) {
+        ++moreProblems;
+        if (at == problems.end())
+            return;
+        problems.pop_back();
+    }
+    problems.insert(problems.begin() + index, std::move(problem));
+}
+
 ImportResult Registry::importCsv(const std::string& path, std::istream& csv, Progress& progress,
                                  const ImportOptions& options) {
     auto database = openDatabase(path);
     mdlDatabase::ValidateServersTable(*database);
-    // Refused at once, and again under the write lock, where no other program can add a trigger.
+    // Refused at once, before the text is read, and again under the write lock, where no other
+    // program can add a trigger in between.
     mdlDatabase::ValidateServersForWriting(*database);
     database->SetWriteGuard(mdlDatabase::ValidateServersForWriting);
-    dao::TableDef servers = database->TableDefs(tableName);
     // The program's own definition carries every rule of every field, so records are checked
     // here, all of them, and each refusal is reported with its reasons.
     const dao::TableDef definition = mdlDatabase::ServersTableDef(*database);
     const std::vector<dao::Field>& fields = definition.Fields();
-    auto recordset = servers.OpenRecordset();
-    database->SetCacheSize(bulkCacheKibibytes);
 
     ImportResult result;
     std::vector<std::size_t> columns; // for each CSV column, its field
-    std::vector<dao::Recordset::FieldRef> targets;
     std::vector<dao::Variant> values;
     std::size_t userColumn = 0;
     bool atHeader = true;
     bool notUtf8 = false;
     struct UnusableHeader {};
+    std::unordered_map<std::string, std::size_t> firstLines; // each user name's first line in the text
+    PackedRecords accepted;
+    std::optional<RegistryUsers> registryUsers; // while reading, for the reasons of refused records
 
-    database->BeginTrans();
-    // After taking the write lock: no other program adds a name until the import ends.
-    UserNames users(*database, servers.Name(), options.allowDuplicateUsers);
+    // The whole text is read and checked before the write lock is taken: however slowly it
+    // arrives, other programs go on saving meanwhile, and a text with any problem never takes
+    // the lock at all.
     try {
-        CsvReader reader(csv);
+        CsvReader reader(csv, {fieldLimit(fields), recordLimit});
         reader.read([&](const CsvRecord& record) {
             if (atHeader) {
                 atHeader = false;
-                if (!readHeader(record, fields, columns, result.problems)) {
+                if (!readHeader(record, fields, columns, result)) {
                     addHeaderHints(record, result.hints);
                     throw UnusableHeader{};
                 }
-                for (const std::size_t field : columns)
-                    targets.push_back(recordset->Fields(fields[field].Name()));
                 values.resize(columns.size());
                 userColumn = static_cast<std::size_t>(std::find(columns.begin(), columns.end(), 0) - columns.begin());
                 return;
@@ -382,9 +394,8 @@ ImportResult Registry::importCsv(const std::string& path, std::istream& csv, Pro
                 return;
             }
             if (record.fields.size() != columns.size()) {
-                result.problems.push_back({record.line, "the record has " + std::to_string(record.fields.size()) +
-                                                            " fields; the header names " +
-                                                            std::to_string(columns.size())});
+                result.addProblem({record.line, "the record has " + std::to_string(record.fields.size()) +
+                                                    " fields; the header names " + std::to_string(columns.size())});
                 return;
             }
             std::string reasons;
@@ -395,48 +406,109 @@ ImportResult Registry::importCsv(const std::string& path, std::istream& csv, Pro
                     notUtf8 = notUtf8 || (record.fields[i] && !AccountFormat::characterCount(*record.fields[i]));
                 }
             }
-            if (const auto& user = record.fields[userColumn]; !user)
+            const auto& user = record.fields[userColumn];
+            if (!user) {
                 reasons += std::string(reasons.empty() ? "" : "; ") + "the record has no user name";
-            else if (const std::string repeated = users.repeated(*user, record.line); !repeated.empty())
-                reasons += (reasons.empty() ? "" : "; ") + repeated;
-            if (!reasons.empty()) {
-                result.problems.push_back({record.line, reasons});
-                return;
+            } else if (!options.allowDuplicateUsers) {
+                // The editor only ever opens the first account of a name.
+                const auto [first, added] = firstLines.try_emplace(*user, record.line);
+                if (!added) {
+                    reasons += std::string(reasons.empty() ? "" : "; ") + "the user name " + dao::inQuotes(*user) +
+                               " is already on line " + std::to_string(first->second);
+                } else if (!reasons.empty() && result.problems.size() < ImportResult::keptProblems) {
+                    // A refusal that is listed names every reason. The records accepted are
+                    // looked up once the whole text is read.
+                    if (!registryUsers)
+                        registryUsers.emplace(*database, tableName);
+                    if (registryUsers->has(*user))
+                        reasons += "; " + alreadyInRegistry(*user);
+                }
             }
-            try {
-                recordset->AddNew();
-                for (std::size_t i = 0; i < columns.size(); ++i)
-                    targets[i].SetValue(std::move(values[i]));
-                recordset->Update();
-                ++result.accounts;
-            } catch (const dao::Error& error) {
-                // A rule of this file's table that the program's definition lacks.
-                if (error.code() != dao::ErrorNumber::ValueRefused)
-                    throw;
-                recordset->CancelUpdate();
-                result.problems.push_back({record.line, error.description()});
-            }
+            if (!reasons.empty())
+                result.addProblem({record.line, reasons});
+            else
+                accepted.append(record);
         });
         if (atHeader)
-            result.problems.push_back({1, "the CSV text is empty; it needs at least a header naming the columns"});
+            result.addProblem({1, "the CSV text is empty; it needs at least a header naming the columns"});
     } catch (const UnusableHeader&) {
     } catch (const CsvSyntaxError& error) {
-        result.problems.push_back({error.line(), error.what()});
+        result.addProblem({error.line(), error.what()});
     } catch (const dao::Error&) {
-        users.close();
-        database->Close(); // rolls back
-        throw;
+        throw; // a lookup's failure keeps its number
     } catch (const std::exception& error) {
-        users.close();
-        database->Close();
         throw FileError(std::string("Reading the CSV text failed: ") + error.what() + ".");
     }
-    users.close();
-    progress.finish();
+    registryUsers.reset();
+    firstLines = {};
     if (notUtf8)
         result.hints.push_back(
             "The file is probably not UTF-8 but an older 8-bit text such as Latin-1 or Windows-1252, as a "
             "spreadsheet's plain \"CSV (comma delimited)\" writes it: save it as \"CSV UTF-8 (comma delimited)\".");
+
+    PackedRecords::Reader stored(accepted);
+    CsvRecord record;
+    if (!result.problems.empty()) {
+        // Nothing is written, so no lock is taken; the accepted records are still looked up, each
+        // a read of its own, so that every refusal is reported at once.
+        if (!options.allowDuplicateUsers && accepted.size() > 0) {
+            progress.nextStage("Checking", accepted.size(), "accounts");
+            RegistryUsers users(*database, tableName);
+            while (stored.next(record)) {
+                progress.advance();
+                if (users.has(*record.fields[userColumn]))
+                    result.addProblem({record.line, alreadyInRegistry(*record.fields[userColumn])});
+            }
+        }
+        progress.finish();
+        database->Close();
+        return result;
+    }
+
+    database->SetCacheSize(bulkCacheKibibytes);
+    database->BeginTrans();
+    // The table may have changed while the text was read; from here on, no other program can
+    // change it until the import ends.
+    mdlDatabase::ValidateServersTable(*database);
+    dao::TableDef servers = database->TableDefs(tableName);
+    auto recordset = servers.OpenRecordset();
+    std::vector<dao::Recordset::FieldRef> targets;
+    for (const std::size_t field : columns)
+        targets.push_back(recordset->Fields(fields[field].Name()));
+    std::optional<RegistryUsers> users;
+    if (!options.allowDuplicateUsers)
+        users.emplace(*database, servers.Name());
+    progress.nextStage("Writing", accepted.size(), "accounts");
+    while (stored.next(record)) {
+        progress.advance();
+        if (users && users->has(*record.fields[userColumn])) {
+            result.addProblem({record.line, alreadyInRegistry(*record.fields[userColumn])});
+            continue;
+        }
+        // Every value was accepted when read; text stands as it is, so it is not checked again.
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            const dao::Field& field = fields[columns[i]];
+            if (record.fields[i] && field.Type() == dao::FieldType::Text)
+                values[i] = dao::Variant(std::move(*record.fields[i]));
+            else
+                AccountFormat::parse(field, record.fields[i], values[i]);
+        }
+        try {
+            recordset->AddNew();
+            for (std::size_t i = 0; i < columns.size(); ++i)
+                targets[i].SetValue(std::move(values[i]));
+            recordset->Update();
+            ++result.accounts;
+        } catch (const dao::Error& error) {
+            // A rule of this file's table that the program's definition lacks.
+            if (error.code() != dao::ErrorNumber::ValueRefused)
+                throw;
+            recordset->CancelUpdate();
+            result.addProblem({record.line, error.description()});
+        }
+    }
+    users.reset();
+    progress.finish();
 
     if (result.problems.empty()) {
         recordset->Close();

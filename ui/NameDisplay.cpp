@@ -2,6 +2,7 @@
 #include "ui/NameDisplay.h"
 
 #include <QChar>
+#include <QLocale>
 #include <QStringList>
 
 namespace NameDisplay {
@@ -52,6 +53,25 @@ bool needsCodePoint(char32_t c) {
     }
 }
 
+bool pairAt(QStringView text, qsizetype i) {
+    return text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate();
+}
+
+// The length, in UTF-16 units, of the first `characters` characters of `text`.
+qsizetype unitsOf(QStringView text, qsizetype characters) {
+    qsizetype units = 0;
+    for (; units < text.size() && characters > 0; --characters)
+        units += pairAt(text, units) ? 2 : 1;
+    return units;
+}
+
+qsizetype characterCount(QStringView text) {
+    qsizetype characters = 0;
+    for (qsizetype i = 0; i < text.size(); i += pairAt(text, i) ? 2 : 1)
+        ++characters;
+    return characters;
+}
+
 void append(QString& text, char32_t c) {
     if (QChar::requiresSurrogates(c)) {
         text += QChar(QChar::highSurrogate(c));
@@ -63,12 +83,17 @@ void append(QString& text, char32_t c) {
 
 } // namespace
 
-QString visible(QStringView name) {
+QString visible(QStringView name, qsizetype moreCharacters) {
+    const QStringView whole = name;
+    name = whole.first(unitsOf(whole, shownCharacters));
+    moreCharacters += characterCount(whole.sliced(name.size()));
+
     qsizetype leading = 0;
     while (leading < name.size() && name[leading] == u' ')
         ++leading;
     qsizetype trailing = name.size();
-    while (trailing > leading && name[trailing - 1] == u' ')
+    // A space before the characters left out is not at the name's end.
+    while (moreCharacters == 0 && trailing > leading && name[trailing - 1] == u' ')
         --trailing;
 
     QString shown;
@@ -85,11 +110,16 @@ QString visible(QStringView name) {
             append(shown, c);
         }
     });
+    if (moreCharacters > 0)
+        shown += QStringLiteral("\u2026 (and %1 more %2)")
+                     .arg(QLocale().toString(moreCharacters),
+                          moreCharacters == 1 ? QStringLiteral("character") : QStringLiteral("characters"));
     return shown;
 }
 
-QString toolTip(QStringView name) {
-    QString tip = QStringLiteral("<p style=\"white-space:pre\">") + visible(name).toHtmlEscaped();
+QString toolTip(QStringView name, qsizetype moreCharacters) {
+    QString tip = QStringLiteral("<p style=\"white-space:pre\">") + visible(name, moreCharacters).toHtmlEscaped();
+    name = name.first(unitsOf(name, shownCharacters));
     bool printableAscii = true;
     for (const QChar c : name)
         printableAscii = printableAscii && c.unicode() >= 0x20 && c.unicode() < 0x7F;

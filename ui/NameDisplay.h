@@ -18,13 +18,21 @@
 // Everything else, right-to-left letters included, is shown as it is. The brackets are in the
 // fonts every desktop has (the control pictures "␉", "␠" are not: they would show as empty boxes).
 // The stored name, and every lookup by it, stay exact: this is for the eye only.
+//
+// Of a longer name, the first shownCharacters characters are shown, followed by the count of the
+// rest: "… (and 499,744 more characters)". Another program may write a name of half a million
+// characters, which would take seconds to lay out at each repaint and gigabytes as a tooltip.
 namespace NameDisplay {
 
-QString visible(QStringView name);
+constexpr qsizetype shownCharacters = 256;
 
-// The tooltip of a list entry: the whole name as visible() shows it and, when the name holds any
-// character but printable ASCII, the code point of every character ("U+0430 U+0064 ..."), so
-// that look-alikes from other scripts can be told apart. Rich text, with the name escaped.
-QString toolTip(QStringView name);
+// `name` is the whole name or, when `moreCharacters` is above 0, its start, which that many
+// characters follow; the start needs to hold no more than shownCharacters characters.
+QString visible(QStringView name, qsizetype moreCharacters = 0);
+
+// The tooltip of a list entry: the name as visible() shows it and, when its characters shown hold
+// any but printable ASCII, the code point of each of them ("U+0430 U+0064 ..."), so that
+// look-alikes from other scripts can be told apart. Rich text, with the name escaped.
+QString toolTip(QStringView name, qsizetype moreCharacters = 0);
 
 } // namespace NameDisplay

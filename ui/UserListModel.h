@@ -9,6 +9,7 @@
 #include <QStringView>
 
 #include <string_view>
+#include <utility>
 
 // The user names of the list window, packed: every name's UTF-8 bytes in one buffer and where
 // each name ends, about 4 bytes an account beside its name's own bytes, where a list of separate
@@ -70,5 +71,7 @@ public:
     int findPrefix(QStringView prefix, int from) const;
 
 private:
+    std::pair<QString, qsizetype> shownName(int row) const;
+
     Builder m_names;
 };

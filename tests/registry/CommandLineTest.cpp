@@ -332,7 +332,7 @@ TEST(CommandLineTest, RefusalsStopAtAHundredBelowAClearedProgressLine) {
     ASSERT_NE(firstProblem, std::string::npos) << text;
     // Progress was drawn, with the share of the file read, and blanked before the first message.
     const std::string progress = text.substr(0, firstProblem);
-    EXPECT_NE(progress.find("\rImporting: 4096 records, 40%"), std::string::npos) << progress;
+    EXPECT_NE(progress.find("\rReading: 4096 records, 40%"), std::string::npos) << progress;
     EXPECT_EQ(progress.back(), '\r') << progress;
     const std::size_t blank = progress.rfind('\r', progress.size() - 2);
     EXPECT_EQ(progress.find_first_not_of(' ', blank + 1), progress.size() - 1) << "spaces over the last line";

@@ -12,10 +12,13 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <ext/stdio_filebuf.h>
 #include <filesystem>
 #include <regex>
 #include <sstream>
+#include <sys/ioctl.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace testing_support;
 using registry::ImportResult;
@@ -36,6 +39,10 @@ protected:
 
     ImportResult import(const std::string& path, const std::string& csv, bool allowDuplicateUsers = false) {
         std::istringstream input(csv);
+        return import(path, input, allowDuplicateUsers);
+    }
+
+    ImportResult import(const std::string& path, std::istream& input, bool allowDuplicateUsers = false) {
         std::ostringstream quiet;
         Progress progress(quiet, false, "Importing");
         registry::ImportOptions options;
@@ -159,6 +166,13 @@ TEST_F(RegistryTest, ImportNeverDoublesARegistry) {
         {"User,Password\r\n,pw\r\n\"\",pw\r\n", false, 0, 0, {{2, "no user name"}, {3, "\"User\" is empty"}}},
         {"User,Password\r\nx,pw\r\n,\r\n\"\",\"\"\r\n,,,\r\n", false, 1, 3, {}},
         {"User,Password\r\nkeep,again\r\nkeep,thrice\r\n", true, 2, 0, {}},
+        // Refusals found while reading and in the registry afterwards, listed in the file's order.
+        {"User,Password\r\nfine,\"\"\r\nkeep,pw\r\nkeep,\"\"\r\n",
+         false,
+         0,
+         0,
+         {{2, "\"Password\" is empty"}, {3, "\"keep\" is already in the registry"}, {4, "already on line 3"}}},
+        {"User,Password\r\nkeep,\"\"\r\n", false, 0, 0, {{2, "characters; the user name \"keep\" is already in"}}},
     };
     int number = 0;
     for (const Case& test : cases) {
@@ -257,6 +271,109 @@ TEST_F(RegistryTest, MalformedCsvImportsNothing) {
     ASSERT_EQ(result.problems.size(), 1u);
     EXPECT_EQ(result.problems[0].line, 3u);
     EXPECT_EQ(listed(path), "");
+}
+
+// A pipe whose writer sent the header and a few records, then waits: meanwhile another program
+// saves an account, and once the pipe ends the import lands too.
+TEST_F(RegistryTest, AStalledPipeKeepsNoOtherProgramFromSaving) {
+    const std::string path = newRegistry();
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    const auto send = [&](const std::string& text) {
+        ASSERT_EQ(write(pipeEnds[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    };
+    ImportResult result;
+    std::string failure;
+    std::thread importer([&] {
+        __gnu_cxx::stdio_filebuf<char> buffer(pipeEnds[0], std::ios::in); // closes the read end
+        std::istream input(&buffer);
+        try {
+            result = import(path, input);
+        } catch (const std::exception& error) {
+            failure = error.what();
+        }
+    });
+    send("User,Password\r\nann,pw\r\nbob,pw\r\n");
+    for (int waiting = 1; waiting > 0 && ioctl(pipeEnds[0], FIONREAD, &waiting) == 0;)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5)); // until the import waits for more
+    OtherProgram other(path);
+    other.connection().setBusyTimeout(200);
+    EXPECT_NO_THROW(other.addAccount("other")) << "the registry was locked while the import waited";
+    send("cid,pw\r\n");
+    close(pipeEnds[1]);
+    importer.join();
+    EXPECT_EQ(failure, "");
+    EXPECT_EQ(result.accounts, 3u);
+    EXPECT_EQ(listed(path), "ann\nbob\ncid\nother\n");
+}
+
+// Input without an end: `prefix`, then `filler` over and over (none: the input ends).
+class EndlessInput : public std::streambuf {
+public:
+    EndlessInput(std::string prefix, std::string filler) : m_prefix(std::move(prefix)), m_filler(std::move(filler)) {
+        while (!m_filler.empty() && m_filler.size() < 65536)
+            m_filler += m_filler;
+    }
+    std::size_t served = 0;
+
+protected:
+    int_type underflow() override {
+        std::string& next = served < m_prefix.size() ? m_prefix : m_filler;
+        if (next.empty())
+            return traits_type::eof();
+        setg(next.data(), next.data(), next.data() + next.size());
+        served += next.size();
+        return traits_type::to_int_type(next.front());
+    }
+
+private:
+    std::string m_prefix;
+    std::string m_filler;
+};
+
+TEST_F(RegistryTest, AFieldOrRecordLongerThanAnyIsRefusedAtOnce) {
+    const std::string path = newRegistry();
+    struct Case {
+        std::string prefix;
+        std::string filler;
+        std::size_t line;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"", std::string(1, '\0'), 1, "column 1 holds more than 1000 bytes, longer than any field may be; nothing"},
+        {"User,Password\r\nann,pw\r\nbob,\"pw\r\n", "x", 3,
+         "column 2 holds more than 1000 bytes, longer than any field may be (a quote"},
+        {"User\r\n", "a,", 2, "the record holds more than 1000000 bytes, longer than any record may be; nothing"},
+        {"User\r\n" + std::string(1000, 'x') + "\r\n", "", 2, "\"User\" has 1000 characters"},
+        {"User\r\n" + std::string(1001, 'x') + "\r\nann\r\n", "", 2, "column 1 holds more than 1000 bytes"},
+        {"User\r\nx" + std::string(999'999, ',') + "\r\n", "", 2, "the record has 1000000 fields"},
+        {"User\r\nann\r\n" + std::string(1'000'001, ','), "", 3, "the record holds more than 1000000 bytes"},
+    };
+    for (const Case& test : cases) {
+        EndlessInput endless(test.prefix, test.filler);
+        std::istream input(&endless);
+        const ImportResult result = import(path, input);
+        ASSERT_EQ(result.problemCount(), 1u) << test.reason;
+        EXPECT_EQ(result.problems[0].line, test.line) << test.reason;
+        EXPECT_EQ(result.problems[0].reason.find(test.reason), 0u) << result.problems[0].reason;
+        EXPECT_LT(endless.served, test.prefix.size() + 1'100'000) << "read on past the refusal: " << test.reason;
+    }
+    EXPECT_EQ(listed(path), "");
+}
+
+TEST_F(RegistryTest, MillionsOfRefusedRecordsKeepAHundredAndCountTheRest) {
+    const std::string path = newRegistry();
+    std::string csv = "User,Password\r\n";
+    for (int i = 0; i < 3'000'000; ++i)
+        csv += i % 2 ? "ann,pw,extra\r\n" : "ann\r\n";
+    const ImportResult result = import(path, csv);
+    ASSERT_EQ(result.problems.size(), 100u);
+    EXPECT_EQ(result.moreProblems, 2'999'900u);
+    EXPECT_EQ(result.problems.back().line, 101u);
+    std::size_t bytes = result.problems.capacity() * sizeof(registry::ImportProblem);
+    for (const auto& problem : result.problems)
+        bytes += problem.reason.capacity();
+    EXPECT_LT(bytes, 16'384u);
 }
 
 TEST_F(RegistryTest, HostileNamesAreStoredAndListedExactly) {

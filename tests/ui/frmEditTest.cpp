@@ -10,6 +10,7 @@
 #include "ui/LimitedLineEdit.h"
 #include "ui/LimitedTextEdit.h"
 #include "ui/MessageBox.h"
+#include "ui/NameDisplay.h"
 #include "ui/Startup.h"
 #include "ui/UserListModel.h"
 #include "ui/UserListView.h"
@@ -19,7 +20,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QLabel>
+#include <QLocale>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
@@ -531,6 +534,37 @@ TEST_F(EditorTest, AnnouncedAsADialogNamedForItsAccountWhoseNameShowsItsMarks) {
     editor->cmdEdit->click();
     EXPECT_TRUE(editorGone());
     EXPECT_EQ(row("user\u202E123", "Name"), "'saved'");
+}
+
+// Names of half a million characters, written by another program into a table without the
+// program's rules: the list, its tooltip, a screen reader and the editor's heading show the first
+// 256 characters and say how many follow, and the list repaints at once.
+TEST_F(EditorTest, AHugeNameShowsItsStartAndTheCountOfTheRest) {
+    other->exec("DROP TABLE Servers; CREATE TABLE Servers (User TEXT, Password TEXT, Name TEXT, Description TEXT, "
+                "Official INTEGER); CREATE INDEX User ON Servers (User)");
+    for (int i = 10; i < 50; ++i)
+        other->addAccount((std::to_string(i) + QString(499'998, u'\u00E9').toStdString()).c_str(), "pw");
+    frmEdit* editor = doubleClick(0);
+    const QString shown =
+        "10" + QString(254, u'\u00E9') + "\u2026 (and " + QLocale().toString(499'744) + " more characters)";
+    EXPECT_EQ(editor->lblUser->text(), shown);
+    EXPECT_EQ(editor->User.size(), 500'000) << "the account is still found by its whole name";
+    UserListView* view = list->lstUser();
+    const QModelIndex first = view->model()->index(0, 0);
+    EXPECT_EQ(first.data().toString(), shown);
+    const QString tip = first.data(Qt::ToolTipRole).toString();
+    EXPECT_TRUE(tip.startsWith("<p style=\"white-space:pre\">" + shown + "<br>U+0031 U+0030 U+00E9 ")) << tip.size();
+    EXPECT_EQ(tip.count("U+"), 256) << "the code points of the characters shown";
+    QAccessible::setActive(true);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(view)->child(0)->text(QAccessible::Name), shown);
+    QAccessible::setActive(false);
+    // Multi-byte characters are cut whole, and counted as characters.
+    EXPECT_EQ(NameDisplay::visible(QString(300, u'\u00E9') + "\U0001F600"),
+              QString(256, u'\u00E9') + "\u2026 (and 45 more characters)");
+    QElapsedTimer clock;
+    clock.start();
+    view->viewport()->repaint();
+    EXPECT_LT(clock.elapsed(), 300);
 }
 
 TEST_F(EditorTest, EachLookAlikeNameOpensItsOwnAccount) {
