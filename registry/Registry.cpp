@@ -222,6 +222,24 @@ std::string columnList(const std::vector<dao::Field>& fields) {
 bool readHeader(const CsvRecord& header, const std::vector<dao::Field>& fields, std::vector<std::size_t>& columns,
                 ImportResult& result) {
     const std::size_t before = result.problemCount();
+    // A first record that names none of the columns, and is not a header saved with other
+    // separators, is data: its fields may be passwords, so none of them is quoted.
+    const auto names = [&](const std::optional<std::string>& field) {
+        return field && std::any_of(fields.begin(), fields.end(), [&](const dao::Field& known) {
+                   return strcasecmp(known.Name().c_str(), field->c_str()) == 0;
+               });
+    };
+    const auto separated = [](const std::optional<std::string>& field) {
+        return field && field->find_first_of(";\t") != std::string::npos;
+    };
+    if (std::none_of(header.fields.begin(), header.fields.end(), names) &&
+        std::none_of(header.fields.begin(), header.fields.end(), separated)) {
+        result.addProblem({header.line, "the first record names none of the columns, so the text has no header; "
+                                        "its values are not shown, as they may be passwords. The first record must "
+                                        "name the columns: " +
+                                            columnList(fields)});
+        return false;
+    }
     std::vector<bool> seen(fields.size(), false);
     for (std::size_t i = 0; i < header.fields.size(); ++i) {
         const auto& name = header.fields[i];

@@ -38,6 +38,13 @@ QPushButton* makeButton(QWidget* parent, const char* name, const QString& captio
     return button;
 }
 
+// A user name as messages quote it: as stored, or, past what the list shows of a name, its
+// start and the count of the rest, so a box never grows with a name a registry may hold.
+std::string quotedName(const QString& user) {
+    const QString name = user.size() > NameDisplay::shownCharacters ? NameDisplay::visible(user) : user;
+    return dao::inQuotes(name.toStdString());
+}
+
 QString shown(const dao::Variant& value) {
     return value.isNull() ? QString() : storedText(value.toText());
 }
@@ -134,7 +141,7 @@ void frmEdit::FindAccount() {
         }
     }
     throw dao::Error(dao::ErrorNumber::AccountNotFound,
-                     "The account " + dao::inQuotes(user) +
+                     "The account " + quotedName(User) +
                          " is not in the registry; another program may have removed or renamed it.");
 }
 
@@ -147,7 +154,7 @@ void frmEdit::Form_Load() {
     m_loadedOfficial = rsServers->Fields("Official").Value();
     m_loadedDescription = rsServers->Fields("Description").Value();
     if (!m_loadedOfficial.isNull() && !m_loadedOfficial.isInteger())
-        throw dao::Error(dao::ErrorNumber::ValueRefused, "The account " + dao::inQuotes(User.toStdString()) +
+        throw dao::Error(dao::ErrorNumber::ValueRefused, "The account " + quotedName(User) +
                                                              " cannot be edited: its field " + "\"Official\" holds " +
                                                              m_loadedOfficial.describe() +
                                                              ", which is neither true nor false.");
@@ -197,7 +204,7 @@ void frmEdit::cmdEdit_Click() {
             if (error.code() != dao::ErrorNumber::AccountChanged)
                 throw;
             throw dao::Error(dao::ErrorNumber::AccountChanged,
-                             "The account " + dao::inQuotes(User.toStdString()) +
+                             "The account " + quotedName(User) +
                                  " was changed by another program since it was opened; nothing was saved. Press "
                                  "Cancel and open the account again to see its current values.");
         }

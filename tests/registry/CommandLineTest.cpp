@@ -257,8 +257,8 @@ TEST_F(ProgramTest, NewFilesAreNoMoreOpenThanTheirSource) {
     }
 }
 
-// A password is never shown: not when the columns of an import are in the wrong order, nor when
-// check finds one stored as binary data (as text or in hexadecimal).
+// A password is never shown: not when the columns of an import are in the wrong order or its
+// header is missing, nor when check finds one stored as binary data (as text or in hexadecimal).
 TEST_F(ProgramTest, NoMessageShowsAPassword) {
     const std::string password = "Pw-7x!Secret";
     ASSERT_EQ(run("init reg.dat").status, 0);
@@ -270,6 +270,7 @@ TEST_F(ProgramTest, NoMessageShowsAPassword) {
         run("import reg.dat",
             "User,Official,Date,Time,Password\r\nann," + password + "," + password + "," + password + ",pw\r\n"),
         run("check other.dat"),
+        run("import reg.dat", "ann," + password + "\r\nbob,pw\r\n"), // no header: the first record is data
     };
     for (const Run& shown : runs) {
         EXPECT_NE(shown.status, 0);
@@ -280,6 +281,7 @@ TEST_F(ProgramTest, NoMessageShowsAPassword) {
     EXPECT_NE(runs[1].out.find("row 1 (user \"alice\"): \"Password\" holds blob of 12 bytes, not text"),
               std::string::npos)
         << runs[1].out;
+    EXPECT_NE(runs[2].err.find("the first record names none of the columns"), std::string::npos) << runs[2].err;
 }
 
 TEST_F(ProgramTest, CheckExitStatusSaysWhetherAnythingWasFound) {
