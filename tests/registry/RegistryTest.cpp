@@ -430,7 +430,8 @@ TEST_F(RegistryTest, DemoIsTheSameForASeedAndRealistic) {
 // below what a demo's index "User" and a list of all its accounts take in all, both complete.
 TEST_F(RegistryTest, TheTimeBoundIsForEachStepNotForTheWhole) {
     using namespace std::chrono;
-    constexpr milliseconds bound(30);
+    // Far above a step, even on a busy machine under the sanitizers; far below the whole.
+    constexpr milliseconds bound(100);
     dao::DBEngine::instance().SetTimeLimit(bound);
     const std::string path = folder.file("demo.dat");
     std::ostringstream quiet;
@@ -442,7 +443,7 @@ TEST_F(RegistryTest, TheTimeBoundIsForEachStepNotForTheWhole) {
     const auto took = steady_clock::now() - start;
     dao::DBEngine::instance().SetTimeLimit(milliseconds(3000));
     EXPECT_EQ(std::count(names.begin(), names.end(), '\n'), 200000);
-    EXPECT_GT(took, 10 * bound) << "the work was too small to prove anything";
+    EXPECT_GT(took, 5 * bound) << "the work was too small to prove anything";
 }
 
 TEST_F(RegistryTest, StoreFailuresComeAsStoreErrors) {
