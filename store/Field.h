@@ -5,6 +5,8 @@
 
 namespace dao {
 
+class FieldRule;
+
 // Field type codes as the registry's tools know them.
 enum class FieldType : int {
     Other = 0, // declared by another program in a way these codes do not name; values are stored as given
@@ -34,6 +36,9 @@ public:
     // hold; messages name the field, the row or the line instead.
     bool Secret() const { return m_secret; }
     void SetSecret(bool secret) { m_secret = secret; }
+
+    // The rule the field's values keep, made from its type, size and zero-length rule.
+    FieldRule Rule() const;
 
     // The column definition for CREATE TABLE, with the rules as named CHECK constraints. Each
     // constraint's name starts with the field's name, so a refused value is reported by field.
