@@ -11,7 +11,7 @@ class FieldRule;
 enum class FieldType : int {
     Other = 0, // declared by another program in a way these codes do not name; values are stored as given
     Boolean = 1,
-    Byte = 2, // one unsigned byte, 0 to 255
+    Byte = 2, // one unsigned byte, in the range FieldRule gives
     Text = 10,
 };
 
@@ -21,7 +21,7 @@ enum class FieldType : int {
 class Field {
 public:
     // size counts characters (Unicode code points, as SQLite's length() counts them) and is used
-    // by Text fields only, from 1 to 255.
+    // by Text fields only, from 1 to FieldRule::maxTextSize.
     Field(std::string name, FieldType type, int size = 0);
 
     const std::string& Name() const { return m_name; }
