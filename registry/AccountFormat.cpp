@@ -2,6 +2,7 @@
 #include "registry/AccountFormat.h"
 
 #include "registry/CsvWriter.h"
+#include "store/FieldRule.h"
 #include "store/Utf8.h"
 
 #include <charconv>
@@ -15,20 +16,10 @@ namespace {
 // under "Official" or "Date" may be a password.
 const std::string notShown = "; the value is not shown, as it may be a password in the wrong column";
 
+// Text is taken as it is; the field's rule says whether it may be stored.
 std::string parseText(const dao::Field& field, const std::string& text, dao::Variant& value) {
-    const std::string name = "\"" + field.Name() + "\"";
-    if (text.find('\0') != std::string::npos)
-        return name + " holds a NUL character";
-    const std::optional<std::size_t> characters = AccountFormat::characterCount(text);
-    if (!characters)
-        return name + " is not valid UTF-8 text";
-    const std::size_t length = *characters;
-    const auto size = static_cast<std::size_t>(field.Size());
-    if (length == 0 && !field.AllowZeroLength())
-        return name + " is empty; it must be text of 1 to " + std::to_string(size) + " characters";
-    if (size > 0 && length > size)
-        return name + " has " + std::to_string(length) + " characters; at most " + std::to_string(size) +
-               " are allowed";
+    if (const std::string reason = field.Rule().RefusalOfText(text); !reason.empty())
+        return "\"" + field.Name() + "\" " + reason;
     value = dao::Variant(text);
     return {};
 }
@@ -48,8 +39,9 @@ std::string parseByte(const dao::Field& field, const std::string& text, dao::Var
     const char* end = text.data() + text.size();
     const bool digitsOnly = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
     const auto [last, failure] = std::from_chars(text.data(), end, number);
-    if (!digitsOnly || failure != std::errc() || last != end || number > 255)
-        return "\"" + field.Name() + "\" must be a whole number from 0 to 255" + notShown;
+    const dao::FieldRule rule = field.Rule();
+    if (!digitsOnly || failure != std::errc() || last != end || !rule.Refusal(dao::Variant(number)).empty())
+        return "\"" + field.Name() + "\" must be " + rule.Wording() + notShown;
     value = dao::Variant(number);
     return {};
 }

@@ -15,7 +15,7 @@ class CsvWriter;
 // - null: an empty, unquoted field; empty text: "" (two quotes).
 // - Text: the UTF-8 text as stored, line breaks and all.
 // - Boolean (Official): 1 or 0; reading also takes true or false in any ASCII case.
-// - Byte (Date, Time): a whole number from 0 to 255 in decimal digits.
+// - Byte (Date, Time): a whole number in decimal digits, in the range the field's rule gives.
 class AccountFormat {
 public:
     // The value for `field` from its CSV text (nullopt: null). The rules are the field's own, as

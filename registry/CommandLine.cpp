@@ -6,6 +6,8 @@
 #include "registry/Registry.h"
 #include "registry/RegistryCheck.h"
 #include "store/Error.h"
+#include "store/FieldRule.h"
+#include "store/ServersFields.h"
 
 #include <QCommandLineParser>
 #include <QFile>
@@ -33,7 +35,17 @@ Exit status:
      made permanent, so they may not survive a power cut; check the disk
 )";
 
-const char* const csvHelp = R"(
+// The size of the account field `name`, as its definition gives it.
+std::string sizeOf(const std::string& name) {
+    for (const dao::Field& field : mdlDatabase::ServersFields())
+        if (field.Name() == name)
+            return std::to_string(field.Size());
+    return {};
+}
+
+// The CSV format, with the field rules as the fields' definitions give them.
+std::string csvHelp() {
+    return R"(
 CSV format (import reads it, export writes it):
   RFC 4180: fields separated by commas; records end with CR LF (import also takes LF alone); a
   field holding a comma, a quote or a line break is enclosed in quotes, with each quote inside
@@ -42,14 +54,17 @@ CSV format (import reads it, export writes it):
   Description, UpdateURL, Official, Date and Time are optional, in any order, and compare without
   regard to case. Another column is refused. A column left out is null in every new account.
   null:        an empty, unquoted field          empty text:  "" (two quotes)
-  User, Password:  text of 1 to 15 characters    Name: up to 50 characters
-  Description, UpdateURL: up to 250 characters
+  User, Password:  text of 1 to )" +
+           sizeOf("User") + " characters    Name: up to " + sizeOf("Name") +
+           " characters\n  Description, UpdateURL: up to " + sizeOf("Description") + R"( characters
   Official:    1 or 0 (import also takes true or false)
-  Date, Time:  whole numbers from 0 to 255
+  Date, Time:  whole numbers from 0 to )" +
+           std::to_string(dao::FieldRule::byteMaximum) + R"(
   export writes every account, all eight columns in this order, in "User" order; its output
   imports into a new registry as the very same rows (with --allow-duplicate-users when user
   names are shared; an account without a single value is an empty record, and skipped).
 )";
+}
 
 // QCommandLineParser names the program as it was started; help names it as people type it. Its
 // usage line leaves options out: `required` names those a command cannot do without.
@@ -143,7 +158,7 @@ int CommandLine::run(const QStringList& arguments) {
                     "  backup FILE DEST                   copy the registry safely while other programs use it\n"
                     "Run '"
                  << program.toStdString() << " COMMAND --help' for the details of a command.\n"
-                 << csvHelp << exitStatusHelp;
+                 << csvHelp() << exitStatusHelp;
         return Success;
     }
     if (parser.isSet(version)) {
@@ -175,7 +190,7 @@ int CommandLine::run(const QStringList& arguments) {
 // Parses a command's arguments. Returns -1 to go on with `files` filled, else the exit status.
 static int parseCommand(QCommandLineParser& parser, const QStringList& arguments, std::ostream& output,
                         const std::function<int(const QString&)>& usageError, int least, int most, QStringList& files,
-                        const char* extraHelp = "", const QString& required = {}) {
+                        const std::string& extraHelp = {}, const QString& required = {}) {
     const QString command = arguments.value(1);
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
@@ -231,7 +246,7 @@ int CommandLine::importCsv(const QStringList& arguments) {
                                                        "of a name.")));
     QStringList files;
     const auto usage = [&](const QString& message) { return usageError(QStringLiteral("import"), message); };
-    if (const int status = parseCommand(parser, arguments, m_output, usage, 1, 2, files, csvHelp); status >= 0)
+    if (const int status = parseCommand(parser, arguments, m_output, usage, 1, 2, files, csvHelp()); status >= 0)
         return status;
 
     const std::string path = local(files[0]);
@@ -285,7 +300,7 @@ int CommandLine::exportCsv(const QStringList& arguments) {
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The registry file."));
     QStringList files;
     const auto usage = [&](const QString& message) { return usageError(QStringLiteral("export"), message); };
-    if (const int status = parseCommand(parser, arguments, m_output, usage, 1, 1, files, csvHelp); status >= 0)
+    if (const int status = parseCommand(parser, arguments, m_output, usage, 1, 1, files, csvHelp()); status >= 0)
         return status;
     try {
         Registry::exportCsv(local(files[0]), m_output);

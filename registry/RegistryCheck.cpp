@@ -3,8 +3,8 @@
 
 #include "store/DBEngine.h"
 #include "store/Error.h"
+#include "store/FieldRule.h"
 #include "store/ServersFields.h"
-#include "store/Utf8.h"
 #include "store/mdlDatabase.h"
 
 #include <SQLiteCpp/Database.h>
@@ -42,67 +42,47 @@ void validText(sqlite3_context* context, int, sqlite3_value** arguments) {
     const auto* bytes = static_cast<const char*>(sqlite3_value_blob(arguments[0]));
     const auto size = static_cast<std::size_t>(sqlite3_value_bytes(arguments[0]));
     const std::string_view text(bytes ? bytes : "", bytes ? size : 0);
-    sqlite3_result_int(context, text.find('\0') == std::string_view::npos && dao::utf8CharacterCount(text) ? 1 : 0);
+    sqlite3_result_int(context, dao::FieldRule::TextRefusal(text).empty() ? 1 : 0);
 }
 
-std::string sqlText(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) {
-        quoted += c;
-        if (c == '\'')
-            quoted += '\'';
-    }
-    return quoted + "'";
-}
-
-// For one field: a cheap condition that holds when a value breaks the field's rules, and an
-// expression giving the reason, evaluated only for the rows the condition picks. The rules are
-// those the program's CHECK constraints state.
-struct Rule {
-    std::string breaks;
-    std::string reason;
-};
-
-Rule ruleOf(const dao::Field& field) {
+// The condition that picks the values of `field` that break its rule: the negation of its CHECK
+// condition, and for text, what no SQL condition tells (see FieldRule::TextRefusal).
+std::string breaksRule(const dao::Field& field) {
+    const std::string condition = field.Rule().Condition(dao::quoteIdentifier(field.Name()));
+    if (condition.empty())
+        return "0";
     const std::string column = dao::quoteIdentifier(field.Name());
-    const std::string name = sqlText("\"" + field.Name() + "\" ");
-    switch (field.Type()) {
-    case dao::FieldType::Text: {
-        const std::string size = std::to_string(field.Size());
-        std::string breaks = "typeof(" + column + ") <> 'text' OR NOT vantrel_valid_text(" + column + ") OR length(" +
-                             column + ") > " + size;
-        // A secret value is told by its type and size alone.
-        const std::string value = field.Secret() ? "' of ' || length(CAST(" + column + " AS BLOB)) || ' bytes'"
-                                                 : "' ' || quote(" + column + ")";
-        std::string reason = "CASE WHEN " + column + " IS NULL THEN NULL WHEN typeof(" + column + ") <> 'text' THEN " +
-                             name + " || 'holds ' || typeof(" + column + ") || " + value +
-                             " || ', not text' WHEN NOT vantrel_valid_text(" + column + ") THEN " + name +
-                             " || 'is not valid UTF-8 text or holds a NUL character' WHEN length(" + column + ") > " +
-                             size + " THEN " + name + " || 'has ' || length(" + column + ") || ' characters; at most " +
-                             size + " are allowed'";
-        if (!field.AllowZeroLength()) {
-            breaks += " OR " + column + " = ''";
-            reason += " WHEN " + column + " = '' THEN " + name + " || 'is empty; it must be text of 1 to " + size +
-                      " characters'";
-        }
-        return {column + " IS NOT NULL AND (" + breaks + ")", reason + " END"};
-    }
-    case dao::FieldType::Boolean: {
-        const std::string breaks = "typeof(" + column + ") <> 'integer' OR " + column + " NOT IN (0, 1)";
-        return {column + " IS NOT NULL AND (" + breaks + ")", "CASE WHEN " + column + " IS NULL THEN NULL WHEN " +
-                                                                  breaks + " THEN " + name + " || 'is ' || quote(" +
-                                                                  column + ") || ', not true (1) or false (0)' END"};
-    }
-    case dao::FieldType::Byte: {
-        const std::string breaks = "typeof(" + column + ") <> 'integer' OR " + column + " NOT BETWEEN 0 AND 255";
-        return {column + " IS NOT NULL AND (" + breaks + ")",
-                "CASE WHEN " + column + " IS NULL THEN NULL WHEN " + breaks + " THEN " + name + " || 'is ' || quote(" +
-                    column + ") || ', not a whole number from 0 to 255' END"};
-    }
-    case dao::FieldType::Other:
-        break;
-    }
-    return {"0", "NULL"};
+    return column + " IS NOT NULL AND (NOT (" + condition + ")" +
+           (field.Type() == dao::FieldType::Text ? " OR NOT vantrel_valid_text(" + column + "))" : ")");
+}
+
+// How a value that breaks the rule of `field` is shown: its type and quoted value (only its type
+// and size when it is secret), or NULL for a text value, whose reason tells what is wrong with it.
+std::string shownValue(const dao::Field& field) {
+    const std::string column = dao::quoteIdentifier(field.Name());
+    if (field.Type() != dao::FieldType::Text)
+        return "quote(" + column + ")";
+    return "CASE WHEN typeof(" + column + ") <> 'text' THEN typeof(" + column + ") || " +
+           (field.Secret() ? "' of ' || length(CAST(" + column + " AS BLOB)) || ' bytes'"
+                           : "' ' || quote(" + column + ")") +
+           " END";
+}
+
+// Why the value of `field` in column `at` (and, shown, in column `at + 1`) breaks its rule; the
+// query picked it as one that does.
+std::string reasonOf(const dao::Field& field, SQLite::Statement& rows, int at) {
+    const dao::FieldRule rule = field.Rule();
+    const std::string name = "\"" + field.Name() + "\" ";
+    const SQLite::Column value = rows.getColumn(at);
+    if (field.Type() != dao::FieldType::Text)
+        return name + "is " + rows.getColumn(at + 1).getString() + ", not " + rule.Wording();
+    if (!value.isText())
+        return name + "holds " + rows.getColumn(at + 1).getString() + ", not text";
+    const std::string_view text(static_cast<const char*>(value.getBlob()), static_cast<std::size_t>(value.getBytes()));
+    if (!dao::FieldRule::TextRefusal(text).empty())
+        return name + "is not valid UTF-8 text or holds a NUL character";
+    const std::string reason = rule.RefusalOfText(text);
+    return name + (reason.empty() ? "breaks its rule: it must be " + rule.Wording() : reason);
 }
 
 class Checker {
@@ -188,14 +168,15 @@ public:
         if (fields.empty())
             return;
         std::string breaks;
-        std::string reasons;
+        std::string values;
         for (const dao::Field& field : fields) {
-            const Rule rule = ruleOf(field);
-            breaks += (breaks.empty() ? "(" : " OR (") + rule.breaks + ")";
-            reasons += ", " + rule.reason;
+            const std::string rule = breaksRule(field);
+            breaks += (breaks.empty() ? "(" : " OR (") + rule + ")";
+            values += ", CASE WHEN " + rule + " THEN " + dao::quoteIdentifier(field.Name()) + " END, CASE WHEN " +
+                      rule + " THEN " + shownValue(field) + " END";
         }
         const bool hasUser = fields.front().Name() == "User";
-        const std::string sql = "SELECT rowid, " + std::string(hasUser ? "\"User\"" : "NULL") + reasons + " FROM " +
+        const std::string sql = "SELECT rowid, " + std::string(hasUser ? "\"User\"" : "NULL") + values + " FROM " +
                                 dao::quoteIdentifier(table) + " WHERE " + breaks;
         guarded(database, [&] {
             database.connection().createFunction("vantrel_valid_text", 1, true, nullptr, validText);
@@ -205,9 +186,10 @@ public:
                 if (rows.getColumn(1).isText())
                     text += " (user " + dao::inQuotes(rows.getColumn(1).getString()) + ")";
                 std::string separator = ": ";
-                for (int i = 2; i < rows.getColumnCount(); ++i) {
-                    if (!rows.getColumn(i).isNull()) {
-                        text += separator + rows.getColumn(i).getString();
+                for (std::size_t i = 0; i < fields.size(); ++i) {
+                    const int at = 2 + 2 * static_cast<int>(i);
+                    if (!rows.getColumn(at).isNull()) {
+                        text += separator + reasonOf(fields[i], rows, at);
                         separator = "; ";
                     }
                 }

@@ -2,6 +2,7 @@
 #include "store/Field.h"
 
 #include "store/Error.h"
+#include "store/FieldRule.h"
 
 #include <algorithm>
 #include <cctype>
@@ -11,19 +12,18 @@ namespace dao {
 
 namespace {
 
-constexpr int maxTextSize = 255;
-
 std::string upper(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
     return text;
 }
 
-// The constraint's name carries the field and its rule: SQLite quotes it when it refuses a value.
-std::string constraint(const std::string& field, const std::string& rule, const std::string& condition) {
+// The constraint's name carries the field and its rule's wording: SQLite quotes it when it refuses
+// a value, and Recordset words the refusal from it.
+std::string constraint(const std::string& field, const FieldRule& rule) {
     const std::string column = quoteIdentifier(field);
-    return " CONSTRAINT " + quoteIdentifier(field + ": " + rule) + " CHECK (" + column + " IS NULL OR (" + condition +
-           "))";
+    return " CONSTRAINT " + quoteIdentifier(field + ": " + rule.Wording()) + " CHECK (" + column + " IS NULL OR (" +
+           rule.Condition(column) + "))";
 }
 
 } // namespace
@@ -40,33 +40,26 @@ std::string quoteIdentifier(const std::string& name) {
 
 Field::Field(std::string name, FieldType type, int size) : m_name(std::move(name)), m_type(type), m_size(size) {}
 
+FieldRule Field::Rule() const {
+    return FieldRule(*this);
+}
+
 std::string Field::columnDefinition() const {
     if (m_name.empty() || m_name.find('\0') != std::string::npos)
         throw Error(ErrorNumber::InvalidDefinition, "A field needs a name without NUL characters.");
     const std::string column = quoteIdentifier(m_name);
+    const FieldRule rule = Rule();
     switch (m_type) {
-    case FieldType::Text: {
-        if (m_size < 1 || m_size > maxTextSize)
+    case FieldType::Text:
+        if (m_size < 1 || m_size > FieldRule::maxTextSize)
             throw Error(ErrorNumber::InvalidDefinition, "The text field " + inQuotes(m_name) +
-                                                            " needs a size from 1 to " + std::to_string(maxTextSize) +
-                                                            " characters.");
-        const std::string size = std::to_string(m_size);
-        // length() counts characters (code points) of UTF-8 text, not bytes.
-        const std::string lengthRule =
-            m_allowZeroLength ? "length(" + column + ") <= " + size : "length(" + column + ") BETWEEN 1 AND " + size;
-        const std::string rule =
-            m_allowZeroLength ? "text of at most " + size + " characters" : "text of 1 to " + size + " characters";
-        return column + " TEXT(" + size + ")" +
-               constraint(m_name, rule, "typeof(" + column + ") = 'text' AND " + lengthRule);
-    }
+                                                            " needs a size from 1 to " +
+                                                            std::to_string(FieldRule::maxTextSize) + " characters.");
+        return column + " TEXT(" + std::to_string(m_size) + ")" + constraint(m_name, rule);
     case FieldType::Boolean:
-        return column + " BOOLEAN" +
-               constraint(m_name, "true (1) or false (0)",
-                          "typeof(" + column + ") = 'integer' AND " + column + " IN (0, 1)");
+        return column + " BOOLEAN" + constraint(m_name, rule);
     case FieldType::Byte:
-        return column + " BYTE" +
-               constraint(m_name, "a whole number from 0 to 255",
-                          "typeof(" + column + ") = 'integer' AND " + column + " BETWEEN 0 AND 255");
+        return column + " BYTE" + constraint(m_name, rule);
     case FieldType::Other:
         break;
     }

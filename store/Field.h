@@ -5,11 +5,13 @@
 
 namespace dao {
 
+class FieldRule;
+
 // Field type codes as the registry's tools know them.
 enum class FieldType : int {
     Other = 0, // declared by another program in a way these codes do not name; values are stored as given
     Boolean = 1,
-    Byte = 2, // one unsigned byte, 0 to 255
+    Byte = 2, // one unsigned byte, in the range FieldRule gives
     Text = 10,
 };
 
@@ -19,7 +21,7 @@ enum class FieldType : int {
 class Field {
 public:
     // size counts characters (Unicode code points, as SQLite's length() counts them) and is used
-    // by Text fields only, from 1 to 255.
+    // by Text fields only, from 1 to FieldRule::maxTextSize.
     Field(std::string name, FieldType type, int size = 0);
 
     const std::string& Name() const { return m_name; }
@@ -34,6 +36,9 @@ public:
     // hold; messages name the field, the row or the line instead.
     bool Secret() const { return m_secret; }
     void SetSecret(bool secret) { m_secret = secret; }
+
+    // The rule the field's values keep, made from its type, size and zero-length rule.
+    FieldRule Rule() const;
 
     // The column definition for CREATE TABLE, with the rules as named CHECK constraints. Each
     // constraint's name starts with the field's name, so a refused value is reported by field.

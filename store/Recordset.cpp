@@ -4,6 +4,7 @@
 #include "store/Database.h"
 #include "store/Error.h"
 #include "store/Field.h"
+#include "store/FieldRule.h"
 #include "store/ServersFields.h"
 #include "store/Statement.h"
 #include "store/Utf8.h"
@@ -438,14 +439,10 @@ void Recordset::assign(std::size_t column, Variant&& value) {
     if (m_editMode == EditMode::None)
         throw Error(ErrorNumber::NotEditing,
                     "The field " + inQuotes(field) + " can only be assigned after Edit or AddNew.");
-    if (const std::string* text = value.text()) {
-        if (text->find('\0') != std::string::npos)
+    if (const std::string* text = value.text())
+        if (const std::string reason = FieldRule::TextRefusal(*text); !reason.empty())
             throw Error(ErrorNumber::ValueRefused,
-                        "The value for " + inQuotes(field) + " was refused: it holds a NUL character.");
-        if (!utf8CharacterCount(*text))
-            throw Error(ErrorNumber::ValueRefused,
-                        "The value for " + inQuotes(field) + " was refused: it is not valid UTF-8 text.");
-    }
+                        "The value for " + inQuotes(field) + " was refused: it " + reason + ".");
     m_buffer[column] = std::move(value);
 }
 
