@@ -313,13 +313,13 @@ void Database::storeIndex(const std::string& table, const TableDef::IndexDefinit
     m_timeLimit = limit;
 }
 
-void Database::write(const std::function<void()>& work, const std::function<bool()>& landed) {
+void Database::write(const std::function<void()>& work, std::function<bool()> landed) {
     try {
         beginWork();
         if (m_inTransaction) {
             try {
                 work();
-                m_landed = landed;
+                m_landed = std::move(landed);
             } catch (const std::exception& failure) {
                 try {
                     fail(failure);

@@ -82,7 +82,7 @@ public:
     // programs' locks up to the busy timeout), unless BeginTrans already opened one. `landed`
     // tells, by reading the file afresh, whether the write is in it: asked only when the commit
     // (of this write, or of the transaction BeginTrans opened) fails once it may have taken effect.
-    void write(const std::function<void()>& write, const std::function<bool()>& landed = {});
+    void write(const std::function<void()>& write, std::function<bool()> landed = {});
     // Makes `index` on the stored table `table`, in a write transaction of its own unless
     // BeginTrans opened one. Building an index reads every row once and runs none of the file's
     // triggers, so the work bound does not apply to it.

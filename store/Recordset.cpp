@@ -477,7 +477,7 @@ void Recordset::Update(UpdateType type, bool /*force: every update writes only i
         m_rowLoaded = false;
     };
     try {
-        db.write([&] { *written = writeBuffer(); }, landed);
+        db.write([&] { *written = writeBuffer(); }, std::move(landed));
     } catch (const Error& error) {
         if (error.code() == ErrorNumber::SavedNotConfirmed)
             finish();

@@ -129,8 +129,8 @@ void ValidateServersTable(dao::Database& database) {
         SQLite::Database& connection = database.connection();
         // Everything is learnt from SQLite's schema table and the table's own columns: nothing of
         // another view or virtual table in the file is compiled or connected on the way.
-        SQLite::Statement object(connection, "SELECT name, type, rootpage FROM sqlite_schema WHERE type IN "
-                                             "('table', 'view') AND name = 'Servers' COLLATE NOCASE");
+        SQLite::Statement object(connection, "SELECT name, type, rootpage, coalesce(sql, '') FROM sqlite_schema "
+                                             "WHERE type IN ('table', 'view') AND name = 'Servers' COLLATE NOCASE");
         if (!object.executeStep())
             throw dao::Error(dao::ErrorNumber::TableNotFound, file + " has no table \"Servers\".");
         const std::string name = object.getColumn(0).getString();
@@ -143,15 +143,9 @@ void ValidateServersTable(dao::Database& database) {
         // A virtual table has no pages of its own in the file.
         if (object.getColumn(2).getInt64() == 0)
             throw dao::Error(dao::ErrorNumber::UnsupportedTable, table + " is a virtual table" + onlyOrdinary);
-        object.reset();
-
         // The table's text tells what SQLite's pragmas do not, read without compiling anything.
-        SQLite::Statement text(connection, "SELECT coalesce(sql, '') FROM sqlite_schema WHERE type = 'table' AND "
-                                           "name = ?1");
-        text.bind(1, name);
-        const dao::TableSql declared =
-            dao::TableSql::parse(text.executeStep() ? text.getColumn(0).getString() : std::string());
-        text.reset();
+        const dao::TableSql declared = dao::TableSql::parse(object.getColumn(3).getString());
+        object.reset();
         for (const auto& clause : declared.conflictResolutions) {
             if (clause.text != "REPLACE" && clause.text != "IGNORE")
                 continue;
