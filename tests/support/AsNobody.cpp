@@ -36,12 +36,12 @@ bool becomeNobody() {
 
 } // namespace
 
-bool asNobody(const std::function<void()>& check) {
+void asNobody(const std::function<void()>& check) {
     std::fflush(nullptr); // what this process printed must not be printed twice
     const pid_t child = fork();
     if (child < 0) {
         ADD_FAILURE() << "cannot start a process";
-        return false;
+        return;
     }
     if (child == 0) {
         const int before = failedChecks();
@@ -63,10 +63,11 @@ bool asNobody(const std::function<void()>& check) {
     }
     int status = 0;
     if (waitpid(child, &status, 0) != child)
-        return false;
-    if (WIFSIGNALED(status))
+        ADD_FAILURE() << "the check as \"nobody\" was lost";
+    else if (WIFSIGNALED(status))
         ADD_FAILURE() << "the check as \"nobody\" was ended by signal " << WTERMSIG(status);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        ADD_FAILURE() << "the check as \"nobody\" failed; its failures are shown above";
 }
 
 } // namespace testing_support
