@@ -43,8 +43,8 @@ struct Saved {
     QString password, name, description;
     bool official;
     std::string quoted() const {
-        return sqlLiteral(password.toStdString()) + "|" + sqlLiteral(name.toStdString()) + "|" + (official ? "1" : "0") +
-               "|" + sqlLiteral(QString(description).replace("\n", "\r\n").toStdString());
+        return sqlLiteral(password.toStdString()) + "|" + sqlLiteral(name.toStdString()) + "|" +
+               (official ? "1" : "0") + "|" + sqlLiteral(QString(description).replace("\n", "\r\n").toStdString());
     }
 };
 

@@ -71,7 +71,8 @@ protected:
         registry = makeRegistry(folder.path());
         std::vector<std::vector<dao::Variant>> accounts;
         for (int row = 0; row < rows; ++row)
-            accounts.push_back({"crash-" + std::to_string(row), "0", "Name 0", "Description 0" + std::string(180, '.'), 0});
+            accounts.push_back(
+                {"crash-" + std::to_string(row), "0", "Name 0", "Description 0" + std::string(180, '.'), 0});
         OtherProgram(registry).addRows("User, Password, Name, Description, Official", accounts);
         committed.assign(rows, 0);
     }

@@ -57,8 +57,9 @@ std::string importedRecord(int i) {
 
 std::string importedQuoted(int i) {
     return sqlLiteral(text("imp-%03d", i)) + "|" + sqlLiteral(text("ipw%d", i)) + "|" +
-           sqlLiteral(text("Imported %d", i)) + "|" + sqlLiteral(text("Imported account %d ", i) + std::string(60, '+')) +
-           "|NULL|" + std::to_string(i % 2) + "|" + std::to_string(i % 200) + "|" + std::to_string(i % 60);
+           sqlLiteral(text("Imported %d", i)) + "|" +
+           sqlLiteral(text("Imported account %d ", i) + std::string(60, '+')) + "|NULL|" + std::to_string(i % 2) + "|" +
+           std::to_string(i % 200) + "|" + std::to_string(i % 60);
 }
 
 std::string importCsv() {

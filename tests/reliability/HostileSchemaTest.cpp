@@ -119,8 +119,7 @@ TEST_F(HostileSchemaTest, UnusableTablesAreRefusedByNameAndUsableOnesSaveExactly
          table(plainColumns) + " ANALYZE; UPDATE sqlite_stat1 SET stat = '18446744073709551615 0 sz=999999 "
                                "noskipscan' WHERE idx = 'User';",
          nullptr, 0, false},
-        {"views beside \"Servers\" that take seconds to compile", table(plainColumns) + viewChain(), nullptr, 0,
-         false},
+        {"views beside \"Servers\" that take seconds to compile", table(plainColumns) + viewChain(), nullptr, 0, false},
         {"text fields of other text types and none",
          table("User VARCHAR(15), Password, Name BLOB, Description CLOB, UpdateURL NVARCHAR(250), Official BIT, "
                "Date TINYINT, Time TINYINT"),
@@ -140,8 +139,7 @@ TEST_F(HostileSchemaTest, UnusableTablesAreRefusedByNameAndUsableOnesSaveExactly
          "Error 33: The table \"Servers\" in \"@\" declares ON CONFLICT IGNORE on \"Name\""},
         {"a hidden generated field", table(plainColumns + ", Shadow TEXT AS (Password) VIRTUAL"),
          "Error 34: The table \"Servers\" in \"@\" has a field \"Shadow\" computed by an expression"},
-        {"a partial index \"User\"",
-         table(plainColumns, "", "(User) WHERE User > 'b'"),
+        {"a partial index \"User\"", table(plainColumns, "", "(User) WHERE User > 'b'"),
          "Error 12: The index \"User\" of \"Servers\" in \"@\" holds only the accounts its WHERE clause"},
         {"the index \"User\" spelt \"user\"", table(plainColumns, "", "") + " CREATE INDEX user ON Servers (User);",
          nullptr, 0, false},
@@ -151,8 +149,7 @@ TEST_F(HostileSchemaTest, UnusableTablesAreRefusedByNameAndUsableOnesSaveExactly
                                "session has expired. Type your administrator password.'); END;",
          "Error 35: Vantrel writes nothing into the table \"Servers\" of \"@\" while the file's own code would "
          "run on the write: the trigger \"Expired\" (remove it with DROP TRIGGER \"Expired\")."},
-        {"a CHECK of the file's own",
-         table(plainColumns + ", CHECK (instr(Description, 'x') >= 0)"),
+        {"a CHECK of the file's own", table(plainColumns + ", CHECK (instr(Description, 'x') >= 0)"),
          "Error 35: Vantrel writes nothing into the table \"Servers\" of \"@\" while the file's own code would "
          "run on the write: the rule CHECK (instr(Description, 'x') >= 0) (make the table anew"},
         {"indexes over an expression and with a WHERE clause",
@@ -261,11 +258,12 @@ TEST_F(HostileSchemaTest, PlantedStatisticsKeepTheListAndTheLookupFast) {
     const char* given = std::getenv("VANTREL_STATISTICS_ACCOUNTS");
     const int accounts = given ? std::atoi(given) : scaled(100000);
     const std::string plain = makeRegistry(folder.path());
-    const ShellRun filled = runSqlite(plain, "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i + 1 < " +
-                        std::to_string(accounts) +
-                        ") INSERT INTO Servers (User, Password, Name, Description, Official) "
-                        "SELECT printf('user%08d', (i * 7919) % " +
-                        std::to_string(accounts) + "), 'pw', 'Name', 'd', 0 FROM n;");
+    const ShellRun filled =
+        runSqlite(plain, "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i + 1 < " +
+                             std::to_string(accounts) +
+                             ") INSERT INTO Servers (User, Password, Name, Description, Official) "
+                             "SELECT printf('user%08d', (i * 7919) % " +
+                             std::to_string(accounts) + "), 'pw', 'Name', 'd', 0 FROM n;");
     ASSERT_EQ(filled.status, 0) << filled.errors;
     TempFolder plantedFolder;
     const std::string planted = plantedFolder.file("zarn.dat");

@@ -20,8 +20,8 @@
 #include "ui/LimitedTextEdit.h"
 #include "ui/MessageBox.h"
 
-#include <QCheckBox>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QLabel>
 #include <QPushButton>

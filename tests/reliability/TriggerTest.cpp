@@ -113,7 +113,8 @@ TEST_F(TriggerTest, ASaveChangesItsOwnFieldsAsGivenOrNothing) {
         const char* words; // of the description, or alice's password after a save
     };
     const std::string anUpdate = "CREATE TRIGGER Hostile AFTER UPDATE ON Servers BEGIN ";
-    const std::string otherFields = "Name TEXT, Description TEXT, UpdateURL TEXT, Official BOOLEAN, Date BYTE, Time BYTE";
+    const std::string otherFields =
+        "Name TEXT, Description TEXT, UpdateURL TEXT, Official BOOLEAN, Date BYTE, Time BYTE";
     const std::string numeric =
         "DROP TABLE Servers; " + ForeignTable{.columns = "User TEXT, Password NUMERIC, " + otherFields}.sql();
     const std::string deleteOthers = anUpdate + "DELETE FROM Servers WHERE rowid <> new.rowid; END";

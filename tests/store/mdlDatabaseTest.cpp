@@ -74,10 +74,9 @@ TEST_F(mdlDatabaseTest, ATableNeededWhileAnotherProgramBrieflyWritesIsWaitedFor)
 }
 
 TEST_F(mdlDatabaseTest, TableMadeElsewhereIsUsedAsItStands) {
-    makeForeignRegistry(folder.path(),
-                        {.columns = "User VARCHAR(40), Password VARCHAR(40), Name TEXT, Extra INTEGER",
-                         .fields = "User, Password, Name, Extra",
-                         .rows = {{"a-rather-long-user-name", "a-rather-long-password", "n", 5}}});
+    makeForeignRegistry(folder.path(), {.columns = "User VARCHAR(40), Password VARCHAR(40), Name TEXT, Extra INTEGER",
+                                        .fields = "User, Password, Name, Extra",
+                                        .rows = {{"a-rather-long-user-name", "a-rather-long-password", "n", 5}}});
     OpenDB();
     ASSERT_FALSE(rsServers->BOF());
     EXPECT_EQ(rsServers->Fields("User").Value().toText(), "a-rather-long-user-name");

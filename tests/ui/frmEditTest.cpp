@@ -312,8 +312,8 @@ TEST_F(frmEditTest, AnotherProgramBetweenLoadAndSave) {
 
 TEST_F(frmEditTest, AChangeByAnotherProgramSinceOpeningIsNeverUndone) {
     struct Case {
-        const char* change; // what the other program does while the editor is open on alice
-        const char* alice;  // alice's first row afterwards, which the save must leave alone
+        const char* change;     // what the other program does while the editor is open on alice
+        const char* alice;      // alice's first row afterwards, which the save must leave alone
         const char* setup = ""; // run once the accounts are added, before the editor opens
     };
     // The accounts moved into a table of another program, whose Official keeps text as text.
@@ -505,8 +505,9 @@ TEST_F(frmEditTest, AnnouncedAsADialogNamedForItsAccountWhoseNameShowsItsMarks) 
 // program's rules: the list, its tooltip, a screen reader and the editor's heading show the first
 // 256 characters and say how many follow, and the list repaints at once.
 TEST_F(frmEditTest, AHugeNameShowsItsStartAndTheCountOfTheRest) {
-    other->exec("DROP TABLE Servers; " +
-                ForeignTable{.columns = "User TEXT, Password TEXT, Name TEXT, Description TEXT, Official INTEGER"}.sql());
+    other->exec(
+        "DROP TABLE Servers; " +
+        ForeignTable{.columns = "User TEXT, Password TEXT, Name TEXT, Description TEXT, Official INTEGER"}.sql());
     for (int i = 10; i < 50; ++i)
         other->addAccount((std::to_string(i) + QString(499'998, u'\u00E9').toStdString()).c_str(), "pw");
     frmEdit* editor = doubleClick(0);
