@@ -5,10 +5,10 @@
 // with the file switched to WAL by the other program; Vantrel never changes the journal mode.
 #include "store/DBEngine.h"
 #include "store/mdlDatabase.h"
-#include "tests/reliability/Operator.h"
 #include "tests/reliability/Scale.h"
-#include "tests/reliability/SqliteShell.h"
+#include "tests/support/Operator.h"
 #include "tests/support/OtherProgram.h"
+#include "tests/support/SqliteShell.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/WindowTest.h"
 #include "ui/LimitedLineEdit.h"
@@ -27,7 +27,7 @@
 #include <thread>
 
 using namespace testing_support;
-using namespace reliability;
+using reliability::scaled;
 using namespace std::chrono_literals;
 
 namespace {
@@ -43,8 +43,8 @@ struct Saved {
     QString password, name, description;
     bool official;
     std::string quoted() const {
-        return "'" + password.toStdString() + "'|'" + name.toStdString() + "'|" + (official ? "1" : "0") + "|'" +
-               QString(description).replace("\n", "\r\n").toStdString() + "'";
+        return sqlLiteral(password.toStdString()) + "|" + sqlLiteral(name.toStdString()) + "|" +
+               (official ? "1" : "0") + "|" + sqlLiteral(QString(description).replace("\n", "\r\n").toStdString());
     }
 };
 
@@ -59,17 +59,15 @@ protected:
         WindowTest::SetUp();
         registry = makeRegistry(folder.path());
         reader = std::make_unique<OtherProgram>(registry);
+        std::vector<std::vector<dao::Variant>> rows;
         for (int k = 0; k < ourAccounts; ++k)
-            reader->exec(
-                "INSERT INTO Servers (User, Password, Name, Description, UpdateURL, Official, Date) VALUES ('" +
-                ourUser(k).toStdString() + "', 'start', '', '', '0', 0, 0)");
+            rows.push_back({ourUser(k).toStdString(), "start", "", "", "0", 0, 0});
+        reader->addRows("User, Password, Name, Description, UpdateURL, Official, Date", rows);
     }
 
     // The four fields the editor writes, then UpdateURL and Date, of the account `user`.
     std::string four(const QString& user) {
-        return reader->text("SELECT quote(Password) || '|' || quote(Name) || '|' || quote(Official) || '|' || "
-                            "quote(Description) FROM Servers WHERE User = '" +
-                            user.toStdString() + "'");
+        return reader->quotedRow(user.toStdString(), "Password, Name, Official, Description");
     }
     long long counter(const QString& user) {
         return reader->number("SELECT CAST(UpdateURL AS INTEGER) FROM Servers WHERE User = '" + user.toStdString() +
@@ -152,7 +150,7 @@ TEST_P(ConcurrencyTest, SavesUnderAnotherProgramsWritesLandWhole) {
         retype(editor->txtName, values.name);
         retype(editor->txtDescription, values.description);
         editor->chkOfficial->setChecked(values.official);
-        editor->cmdEdit->click();
+        click(editor->cmdEdit);
         settle();
         if (list.editor() != nullptr || !MessageBox::shownForTesting().isEmpty()) {
             ++failed;
@@ -197,7 +195,7 @@ TEST_P(ConcurrencyTest, ALockPastTheBusyTimeoutFailsTheSaveAndKeepsTheText) {
 
     frmMain list;
     ASSERT_EQ(list.Form_Load(), frmMain::LoadResult::Loaded);
-    frmEdit* editor = openEntry(list, entryOf(list, ourUser(3)));
+    frmEdit* editor = openEntry(list, ourUser(3));
     ASSERT_NE(editor, nullptr);
     retype(editor->txtName, "typed while locked");
     retype(editor->txtDescription, "line one\nline two");
@@ -218,7 +216,7 @@ TEST_P(ConcurrencyTest, ALockPastTheBusyTimeoutFailsTheSaveAndKeepsTheText) {
         std::this_thread::sleep_for(5ms);
     }
     const auto started = std::chrono::steady_clock::now();
-    editor->cmdEdit->click();
+    click(editor->cmdEdit);
     const auto waited = std::chrono::steady_clock::now() - started;
     settle();
     ASSERT_EQ(MessageBox::shownForTesting().size(), 1);
@@ -234,7 +232,7 @@ TEST_P(ConcurrencyTest, ALockPastTheBusyTimeoutFailsTheSaveAndKeepsTheText) {
     EXPECT_EQ(four(ourUser(3)), before) << "nothing was written";
 
     MessageBox::clearShownForTesting();
-    editor->cmdEdit->click(); // the lock is gone: the same text saves
+    click(editor->cmdEdit); // the lock is gone: the same text saves
     settle();
     EXPECT_TRUE(MessageBox::shownForTesting().isEmpty());
     EXPECT_EQ(list.editor(), nullptr);

@@ -69,10 +69,11 @@ protected:
     void SetUp() override {
         mdlDatabase::SetRegistryFolderForTesting(folder.path());
         registry = makeRegistry(folder.path());
-        OtherProgram other(registry);
+        std::vector<std::vector<dao::Variant>> accounts;
         for (int row = 0; row < rows; ++row)
-            other.exec("INSERT INTO Servers (User, Password, Name, Description, Official) VALUES ('crash-" +
-                       std::to_string(row) + "', '0', 'Name 0', 'Description 0" + std::string(180, '.') + "', 0)");
+            accounts.push_back(
+                {"crash-" + std::to_string(row), "0", "Name 0", "Description 0" + std::string(180, '.'), 0});
+        OtherProgram(registry).addRows("User, Password, Name, Description, Official", accounts);
         committed.assign(rows, 0);
     }
     void TearDown() override { mdlDatabase::SetRegistryFolderForTesting(""); }

@@ -5,8 +5,8 @@
 #include "registry/Registry.h"
 #include "store/Error.h"
 #include "store/mdlDatabase.h"
-#include "tests/reliability/FaultVfs.h"
-#include "tests/reliability/Operator.h"
+#include "tests/support/FaultVfs.h"
+#include "tests/support/Operator.h"
 #include "tests/support/OtherProgram.h"
 #include "tests/support/TempFolder.h"
 #include "ui/LimitedLineEdit.h"
@@ -56,8 +56,9 @@ std::string importedRecord(int i) {
 }
 
 std::string importedQuoted(int i) {
-    return "'" + text("imp-%03d", i) + "'|'" + text("ipw%d", i) + "'|'" + text("Imported %d", i) + "'|'" +
-           text("Imported account %d ", i) + std::string(60, '+') + "'|NULL|" + std::to_string(i % 2) + "|" +
+    return sqlLiteral(text("imp-%03d", i)) + "|" + sqlLiteral(text("ipw%d", i)) + "|" +
+           sqlLiteral(text("Imported %d", i)) + "|" +
+           sqlLiteral(text("Imported account %d ", i) + std::string(60, '+')) + "|NULL|" + std::to_string(i % 2) + "|" +
            std::to_string(i % 200) + "|" + std::to_string(i % 60);
 }
 
@@ -68,22 +69,11 @@ std::string importCsv() {
     return csv;
 }
 
-const char* const quotedAccount = "quote(User) || '|' || quote(Password) || '|' || quote(Name) || '|' || "
-                                  "quote(Description) || '|' || quote(UpdateURL) || '|' || quote(Official) || '|' "
-                                  "|| quote(Date) || '|' || quote(Time)";
+const char* const everyField = "User, Password, Name, Description, UpdateURL, Official, Date, Time";
 
-std::string untouchedAccounts(OtherProgram& file) {
-    return file.text(std::string("SELECT group_concat(line, ';') FROM (SELECT ") + quotedAccount +
-                     " AS line FROM Servers WHERE User NOT IN ('acct-100', 'acct-007') AND User NOT LIKE 'imp-%' "
-                     "ORDER BY rowid)");
-}
-
-std::vector<std::string> column(OtherProgram& file, const std::string& sql) {
-    std::vector<std::string> values;
-    SQLite::Statement query(file.connection(), sql);
-    while (query.executeStep())
-        values.push_back(query.getColumn(0).getString());
-    return values;
+std::vector<std::string> untouchedAccounts(OtherProgram& file) {
+    return file.quotedRows(everyField, "WHERE User NOT IN ('acct-100', 'acct-007') AND User NOT LIKE 'imp-%' "
+                                       "ORDER BY rowid");
 }
 
 Outcome failedWith(const QStringList& messages) {
@@ -107,13 +97,11 @@ DurabilityBench::DurabilityBench(const Durability& durability) : m_case(durabili
     const std::string path = makeRegistry(making.path());
     {
         OtherProgram file(path);
-        file.exec("BEGIN");
+        std::vector<std::vector<dao::Variant>> rows;
         for (int i = 0; i < existingAccounts; ++i)
-            file.exec("INSERT INTO Servers (User, Password, Name, Description, Official, Date) VALUES ('" +
-                      text("acct-%03d", i) + "', '" + text("pw-%d", i) + "', '" + text("Account %d", i) + "', '" +
-                      text("Description of account %d ", i) + std::string(120, '.') + "', " + std::to_string(i % 2) +
-                      ", " + std::to_string(i % 256) + ")");
-        file.exec("COMMIT");
+            rows.push_back({text("acct-%03d", i), text("pw-%d", i), text("Account %d", i),
+                            text("Description of account %d ", i) + std::string(120, '.'), i % 2, i % 256});
+        file.addRows("User, Password, Name, Description, Official, Date", rows);
         if (durability.journal == JournalMode::Wal)
             file.exec("PRAGMA journal_mode = WAL");
         m_untouched = untouchedAccounts(file);
@@ -175,9 +163,9 @@ Outcome DurabilityBench::run(const std::string& folder, const std::function<void
     retype(editor->txtPassword, savedPassword);
     retype(editor->txtName, savedName);
     retype(editor->txtDescription, savedDescription);
-    editor->chkOfficial->click();
+    click(editor->chkOfficial);
     start();
-    QTest::mouseClick(editor->cmdEdit, Qt::LeftButton);
+    click(editor->cmdEdit);
     FaultVfs::disarm();
     const QStringList messages = MessageBox::shownForTesting();
     Outcome outcome;
@@ -212,15 +200,12 @@ std::string DurabilityBench::nextRun(const std::string& folder, Found& found) co
         if (untouchedAccounts(file) != m_untouched)
             return "an account the operation does not touch changed";
         if (m_case.operation == Operation::Save) {
-            const std::string four = file.text("SELECT quote(Password) || '|' || quote(Name) || '|' || "
-                                               "quote(Official) || '|' || quote(Description) FROM Servers "
-                                               "WHERE User = 'acct-100'");
+            const std::string four = file.quotedRow("acct-100", "Password, Name, Official, Description");
             found = four == savedBefore ? Found::Old : four == savedAfter ? Found::New : Found::Mixed;
             if (found == Found::Mixed)
                 return "the saved account holds " + four;
         } else {
-            const auto imported = column(file, std::string("SELECT ") + quotedAccount +
-                                                   " FROM Servers WHERE User LIKE 'imp-%' ORDER BY User");
+            const auto imported = file.quotedRows(everyField, "WHERE User LIKE 'imp-%' ORDER BY User");
             found = imported.empty() ? Found::Old : Found::Mixed;
             if (imported.size() == importedAccounts) {
                 found = Found::New;
@@ -237,11 +222,11 @@ std::string DurabilityBench::nextRun(const std::string& folder, Found& found) co
         existingAccounts + (m_case.operation == Operation::Import && found == Found::New ? importedAccounts : 0);
     if (list.users()->rowCount() != accounts)
         return "the list shows " + std::to_string(list.users()->rowCount()) + " accounts";
-    frmEdit* editor = openEntry(list, entryOf(list, QStringLiteral("acct-007")));
+    frmEdit* editor = openEntry(list, QStringLiteral("acct-007"));
     if (!editor)
         return "the editor did not open: " + MessageBox::shownForTesting().join(" / ").toStdString();
     retype(editor->txtPassword, QStringLiteral("next-run"));
-    QTest::mouseClick(editor->cmdEdit, Qt::LeftButton);
+    click(editor->cmdEdit);
     settle();
     if (!MessageBox::shownForTesting().isEmpty())
         return "the next save failed: " + MessageBox::shownForTesting().join(" / ").toStdString();

@@ -4,6 +4,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 // The two writes whose durability the fault and power-cut checks prove: the operator's save of
 // one account in the editor, and the registry tool's import of a few hundred accounts, each on a
@@ -56,7 +57,7 @@ public:
 private:
     Durability m_case;
     std::string m_prepared;
-    std::string m_untouched; // every account neither the operation nor the next run touches, as SQL quotes it
+    std::vector<std::string> m_untouched; // each account neither the operation nor the next run touches, quoted
 };
 
 } // namespace reliability

@@ -7,9 +7,9 @@
 // writes lost, kept or torn: every image opens sound, and a save reported done is never lost.
 #include "tests/reliability/Durability.h"
 #include "store/DBEngine.h"
-#include "tests/reliability/FaultVfs.h"
 #include "tests/reliability/PowerCut.h"
 #include "tests/reliability/Scale.h"
+#include "tests/support/FaultVfs.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/WindowTest.h"
 
@@ -27,7 +27,7 @@ using namespace reliability;
 namespace {
 
 // Before anything opens a file: every connection of this process goes through the layer.
-const bool layerInstalled = (FaultVfs::install(), true);
+const auto* const faultLayer = ::testing::AddGlobalTestEnvironment(new FaultVfsEnvironment);
 
 struct DiskError {
     int code;
@@ -68,11 +68,6 @@ protected:
         // A connection that a failure left holding a lock shows at once, not after five seconds.
         dao::DBEngine::instance().SetBusyTimeout(std::chrono::milliseconds(500));
     }
-    void TearDown() override {
-        FaultVfs::disarm();
-        FaultVfs::watch("");
-        WindowTest::TearDown();
-    }
 };
 
 TEST_P(DurabilityTest, EveryFailedCallIsReportedAndLeavesTheFileWhollyOldOrWhollyNew) {
@@ -82,9 +77,10 @@ TEST_P(DurabilityTest, EveryFailedCallIsReportedAndLeavesTheFileWhollyOldOrWholl
     const auto started = std::chrono::steady_clock::now();
 
     bench.prepare(work);
-    FaultVfs::watch(work);
-    const Outcome clean = bench.run(work, [] { FaultVfs::resetCounts(); });
-    FaultVfs::watch("");
+    const Outcome clean = [&] {
+        const FaultWatch watch(work);
+        return bench.run(work, [] { FaultVfs::resetCounts(); });
+    }();
     ASSERT_TRUE(clean.done) << clean.message;
     std::map<std::pair<FileCall, FileRole>, int> calls;
     for (int c = 0; c < fileCalls; ++c)
@@ -101,11 +97,10 @@ TEST_P(DurabilityTest, EveryFailedCallIsReportedAndLeavesTheFileWhollyOldOrWholl
                     if (++runs % RELIABILITY_DIVISOR != 0)
                         continue; // under the sanitizers, a sample
                     bench.prepare(work);
-                    FaultVfs::watch(work);
-                    const Outcome outcome = bench.run(work, [&] {
-                        FaultVfs::arm({call, role, nth, error.code, fromThenOn});
-                    });
-                    FaultVfs::watch("");
+                    const Outcome outcome = [&] {
+                        const FaultWatch watch(work);
+                        return bench.run(work, [&] { FaultVfs::arm({call, role, nth, error.code, fromThenOn}); });
+                    }();
                     if (!FaultVfs::fired())
                         continue; // this run took another way and never made that call
                     ++injected;
@@ -151,11 +146,14 @@ TEST_P(DurabilityTest, APowerCutAtAnyWriteOrSyncLeavesASoundFileAndLosesNothingR
 
     bench.prepare(work);
     const auto before = DurabilityBench::files(work);
-    FaultVfs::watch(work);
-    FaultVfs::startRecording();
-    const Outcome outcome = bench.run(work, [] {});
-    const std::vector<FileEvent> events = FaultVfs::stopRecording();
-    FaultVfs::watch("");
+    std::vector<FileEvent> events;
+    const Outcome outcome = [&] {
+        const FaultWatch watch(work);
+        FaultVfs::startRecording();
+        const Outcome recorded = bench.run(work, [] {});
+        events = FaultVfs::stopRecording();
+        return recorded;
+    }();
     ASSERT_TRUE(outcome.done) << outcome.message;
 
     TempFolder image;

@@ -5,7 +5,8 @@
 // checked by the list window's own tests.
 #include "store/DBEngine.h"
 #include "store/mdlDatabase.h"
-#include "tests/reliability/Operator.h"
+#include "tests/support/AsNobody.h"
+#include "tests/support/Operator.h"
 #include "tests/support/OtherProgram.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/WindowTest.h"
@@ -20,16 +21,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <random>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace testing_support;
-using namespace reliability;
 
 namespace {
 
@@ -98,36 +96,27 @@ TEST_F(HostileFileTest, DamagedAndForeignFilesFailClearlyAndStayUnchanged) {
          frmMain::LoadResult::Loaded, "Error 6: "},
         {"\"Servers\" without the index \"User\"",
          [](const std::string& f) {
-             writeBytes(f + "/zarn.dat", "");
-             OtherProgram(f + "/zarn.dat")
-                 .exec("CREATE TABLE Servers (User TEXT, Password TEXT); "
-                       "INSERT INTO Servers VALUES ('alice', 'pw')");
+             makeForeignRegistry(f, {.columns = "User TEXT, Password TEXT", .index = "", .rows = {{"alice", "pw"}}});
          },
          frmMain::LoadResult::Failed, "Error 11: "},
         {"an index \"User\" over an expression",
          [](const std::string& f) {
-             writeBytes(f + "/zarn.dat", "");
-             OtherProgram(f + "/zarn.dat")
-                 .exec("CREATE TABLE Servers (User TEXT, Password TEXT); "
-                       "CREATE INDEX User ON Servers (lower(User))");
+             makeForeignRegistry(f, {.columns = "User TEXT, Password TEXT", .index = "(lower(User))"});
          },
          frmMain::LoadResult::Failed, "Error 12: "},
         {"\"Servers\" without the field \"User\"",
          [](const std::string& f) {
-             writeBytes(f + "/zarn.dat", "");
-             OtherProgram(f + "/zarn.dat")
-                 .exec("CREATE TABLE Servers (Login TEXT, Password TEXT); "
-                       "CREATE INDEX User ON Servers (Login); "
-                       "INSERT INTO Servers VALUES ('alice', 'pw')");
+             makeForeignRegistry(f, {.columns = "Login TEXT, Password TEXT",
+                                     .index = "(Login)",
+                                     .fields = "Login, Password",
+                                     .rows = {{"alice", "pw"}}});
          },
          frmMain::LoadResult::Failed, "Error 13: "},
         {"\"Servers\" without a field the editor reads",
          [](const std::string& f) {
-             writeBytes(f + "/zarn.dat", "");
-             OtherProgram(f + "/zarn.dat")
-                 .exec("CREATE TABLE Servers (User TEXT, Password TEXT, Name TEXT, "
-                       "Official BOOLEAN); CREATE INDEX User ON Servers (User); "
-                       "INSERT INTO Servers VALUES ('alice', 'pw', 'Alice', 1)");
+             makeForeignRegistry(f, {.columns = "User TEXT, Password TEXT, Name TEXT, Official BOOLEAN",
+                                     .fields = "User, Password, Name, Official",
+                                     .rows = {{"alice", "pw", "Alice", 1}}});
          },
          frmMain::LoadResult::Loaded, "Error 13: The table \"Servers\" has no field \"Description\"."},
         {"a view named \"Servers\"",
@@ -166,7 +155,7 @@ TEST_F(HostileFileTest, DamagedAndForeignFilesFailClearlyAndStayUnchanged) {
         // Open every account listed, as an operator trying them one by one would.
         for (int entry = 0; entry < list.users()->rowCount(); ++entry) {
             if (frmEdit* editor = openEntry(list, entry)) {
-                editor->cmdCancel->click();
+                click(editor->cmdCancel);
                 settle();
             }
         }
@@ -190,12 +179,11 @@ TEST_F(HostileFileTest, ValuesAgainstTheRulesAreKeptOrRefusedByName) {
     makeRegistry(folder.path());
     OtherProgram other(registry);
     other.exec("PRAGMA ignore_check_constraints = 1");
-    other.exec("INSERT INTO Servers (User, Password, Name, Official, Date, Time) VALUES "
-               "('bigdate', 'pw', 'n', 1, 300, -1), "
-               "('nulname', 'pw', 'a' || char(0) || 'b', 0, 1, 1), "
-               "('official2', 'pw', 'n', 2, 1, 1), "
-               "('numpass', 12345, 'n', 0, 1, 1), "
-               "('nul' || char(0) || 'user', 'pw', 'n', 0, 1, 1)");
+    other.addRows("User, Password, Name, Official, Date, Time", {{"bigdate", "pw", "n", 1, 300, -1},
+                                                                 {"nulname", "pw", std::string("a\0b", 3), 0, 1, 1},
+                                                                 {"official2", "pw", "n", 2, 1, 1},
+                                                                 {"numpass", 12345, "n", 0, 1, 1},
+                                                                 {std::string("nul\0user", 8), "pw", "n", 0, 1, 1}});
     struct Case {
         std::string user;
         const char* refusedWith; // null: the save lands
@@ -214,12 +202,11 @@ TEST_F(HostileFileTest, ValuesAgainstTheRulesAreKeptOrRefusedByName) {
         const QString user = QString::fromUtf8(c.user.data(), static_cast<qsizetype>(c.user.size()));
         SCOPED_TRACE(user.toStdString());
         MessageBox::clearShownForTesting();
-        const int entry = entryOf(list, user);
-        ASSERT_GE(entry, 0);
-        frmEdit* editor = openEntry(list, entry);
+        ASSERT_GE(entryOf(list, user), 0);
+        frmEdit* editor = openEntry(list, user);
         ASSERT_NE(editor, nullptr) << MessageBox::shownForTesting().join("\n").toStdString();
         retype(editor->txtPassword, "new");
-        editor->cmdEdit->click();
+        click(editor->cmdEdit);
         settle();
         SQLite::Statement query(other.connection(),
                                 "SELECT quote(Password) || '|' || CASE WHEN instr(Name, char(0)) THEN "
@@ -275,24 +262,21 @@ TEST_F(HostileFileTest, HostileUserNamesAreListedAndSavedToTheirOwnRow) {
     };
     makeRegistry(folder.path());
     OtherProgram other(registry);
-    for (const QString& name : names) {
-        SQLite::Statement insert(other.connection(),
-                                 "INSERT INTO Servers (User, Password, Name) VALUES (?1, 'pw', '')");
-        insert.bind(1, name.toStdString());
-        insert.exec();
-    }
+    std::vector<std::vector<dao::Variant>> rows;
+    for (const QString& name : names)
+        rows.push_back({name.toStdString(), "pw", ""});
+    other.addRows("User, Password, Name", rows);
     frmMain list;
     ASSERT_EQ(list.Form_Load(), frmMain::LoadResult::Loaded);
     ASSERT_EQ(list.users()->rowCount(), names.size());
     for (int i = 0; i < names.size(); ++i) {
         SCOPED_TRACE(names[i].toStdString());
-        const int entry = entryOf(list, names[i]);
-        ASSERT_GE(entry, 0) << "not listed";
-        frmEdit* editor = openEntry(list, entry);
+        ASSERT_GE(entryOf(list, names[i]), 0) << "not listed";
+        frmEdit* editor = openEntry(list, names[i]);
         ASSERT_NE(editor, nullptr) << MessageBox::shownForTesting().join("\n").toStdString();
         EXPECT_EQ(editor->User, names[i]) << "the editor looks its account up by the name as stored";
         retype(editor->txtName, QStringLiteral("saved %1").arg(i));
-        editor->cmdEdit->click();
+        click(editor->cmdEdit);
         settle();
         EXPECT_TRUE(MessageBox::shownForTesting().isEmpty());
         // Exactly the rows saved so far carry a saved name, each on the row of its own user.
@@ -310,36 +294,15 @@ TEST_F(HostileFileTest, HostileUserNamesAreListedAndSavedToTheirOwnRow) {
 }
 
 // A registry the operator may only read: the list loads, the save fails clearly and the editor
-// keeps what was typed. Root may write to any file whatever its mode, so as root the check runs
-// in a fresh copy of this program that gives up root for the user "nobody" before it starts.
+// keeps what was typed.
 TEST_F(HostileFileTest, ReadOnlyRegistryListsAndItsSaveFailsKeepingTheText) {
-    if (const char* given = std::getenv("VANTREL_READ_ONLY_FOLDER"))
-        mdlDatabase::SetRegistryFolderForTesting(given);
-    const std::string path = mdlDatabase::RegistryPath();
-    if (!std::getenv("VANTREL_READ_ONLY_FOLDER")) {
-        makeRegistry(folder.path());
-        OtherProgram(path).addAccount("alice", "pw", "Alice");
-        ASSERT_EQ(chmod(path.c_str(), 0444), 0);
-        ASSERT_EQ(chmod(folder.path().c_str(), 0777), 0);
-    }
+    const std::string path = makeRegistry(folder.path());
+    OtherProgram(path).addAccount("alice", "pw", "Alice");
+    ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+    ASSERT_EQ(chmod(folder.path().c_str(), 0777), 0);
     const std::string before = readBytes(path);
 
-    if (geteuid() == 0) {
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            setenv("VANTREL_RUN_AS_NOBODY", "1", 1);
-            setenv("VANTREL_READ_ONLY_FOLDER", folder.path().c_str(), 1);
-            execl("/proc/self/exe", "test_reliability_ui",
-                  "--gtest_filter=HostileFileTest.ReadOnlyRegistryListsAndItsSaveFailsKeepingTheText",
-                  static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(WEXITSTATUS(status), 0) << "the check as \"nobody\" failed; see its output above";
-    } else {
+    asNobody([&] {
         ASSERT_NE(access(path.c_str(), W_OK), 0) << "the file must be read-only for this user";
         frmMain list;
         ASSERT_EQ(list.Form_Load(), frmMain::LoadResult::Loaded)
@@ -349,7 +312,7 @@ TEST_F(HostileFileTest, ReadOnlyRegistryListsAndItsSaveFailsKeepingTheText) {
         ASSERT_NE(editor, nullptr);
         retype(editor->txtName, "typed");
         retype(editor->txtDescription, "kept\ntext");
-        editor->cmdEdit->click();
+        click(editor->cmdEdit);
         settle();
         ASSERT_EQ(MessageBox::shownForTesting().size(), 1);
         EXPECT_EQ(MessageBox::shownForTesting().front().toStdString(),
@@ -358,7 +321,7 @@ TEST_F(HostileFileTest, ReadOnlyRegistryListsAndItsSaveFailsKeepingTheText) {
         EXPECT_EQ(editor->txtName->text(), "typed");
         EXPECT_EQ(editor->txtDescription->toPlainText(), "kept\ntext");
         EXPECT_EQ(mdlDatabase::dbRegistry, nullptr);
-    }
+    });
     EXPECT_TRUE(readBytes(path) == before);
 }
 

@@ -5,6 +5,8 @@
 
 namespace reliability {
 
+using testing_support::FileEvent;
+
 namespace {
 
 constexpr std::int64_t sectorSize = 512;

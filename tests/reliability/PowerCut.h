@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "tests/reliability/FaultVfs.h"
+#include "tests/support/FaultVfs.h"
 
 #include <cstddef>
 #include <map>
@@ -22,7 +22,7 @@ const char* powerCutName(PowerCut way);
 // events.size(): after all of them), from `before`, the folder's files (name to bytes) when the
 // recording started, taken to be on the disk for good.
 std::map<std::string, std::string> diskAfterPowerCut(const std::map<std::string, std::string>& before,
-                                                     const std::vector<FileEvent>& events, std::size_t cut,
-                                                     PowerCut way);
+                                                     const std::vector<testing_support::FileEvent>& events,
+                                                     std::size_t cut, PowerCut way);
 
 } // namespace reliability

@@ -11,8 +11,8 @@
 // Text is made of Unicode scalar values only: a lone surrogate has no UTF-8 form, so no operator
 // can bring one to the store.
 #include "store/mdlDatabase.h"
-#include "tests/reliability/Operator.h"
 #include "tests/reliability/Scale.h"
+#include "tests/support/Operator.h"
 #include "tests/support/OtherProgram.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/WindowTest.h"
@@ -20,10 +20,12 @@
 #include "ui/LimitedTextEdit.h"
 #include "ui/MessageBox.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QLabel>
 #include <QPushButton>
+#include <QTest>
 #include <QTextBlock>
 #include <gtest/gtest.h>
 
@@ -32,7 +34,7 @@
 #include <random>
 
 using namespace testing_support;
-using namespace reliability;
+using reliability::scaled;
 
 namespace {
 
@@ -104,27 +106,20 @@ protected:
         registry = makeRegistry(folder.path());
         other = std::make_unique<OtherProgram>(registry);
         // Stored at and near each limit, with line breaks of every kind in the descriptions.
-        for (int k = 0; k < accounts; ++k) {
-            SQLite::Statement insert(other->connection(),
-                                     "INSERT INTO Servers (User, Password, Name, Description, UpdateURL, Official, "
-                                     "Date, Time) VALUES (?1, ?2, ?3, ?4, 'http://x', ?5, 7, 9)");
-            insert.bind(1, "edit-" + std::to_string(k));
-            insert.bind(2, std::string(static_cast<std::size_t>(15 - k % 3), 'p'));
-            insert.bind(3, QString("é").repeated(50 - k % 4).toStdString());
-            insert.bind(
-                4,
-                (QString("x").repeated(100) + (k % 2 ? "\r\n" : "\n") + QString("ü").repeated(140 - k)).toStdString());
-            insert.bind(5, k % 2);
-            insert.exec();
-        }
+        std::vector<std::vector<dao::Variant>> rows;
+        for (int k = 0; k < accounts; ++k)
+            rows.push_back(
+                {"edit-" + std::to_string(k), std::string(static_cast<std::size_t>(15 - k % 3), 'p'),
+                 QString("é").repeated(50 - k % 4).toStdString(),
+                 (QString("x").repeated(100) + (k % 2 ? "\r\n" : "\n") + QString("ü").repeated(140 - k)).toStdString(),
+                 "http://x", k % 2, 7, 9});
+        other->addRows("User, Password, Name, Description, UpdateURL, Official, Date, Time", rows);
     }
 
     // Every field of the account, as SQL quotes them.
     std::string row(int k) {
-        return other->text("SELECT quote(Password) || '|' || quote(Name) || '|' || quote(Description) || '|' || "
-                           "quote(UpdateURL) || '|' || quote(Official) || '|' || quote(Date) || '|' || quote(Time) "
-                           "FROM Servers WHERE User = 'edit-" +
-                           std::to_string(k) + "'");
+        return other->quotedRow("edit-" + std::to_string(k),
+                                "Password, Name, Description, UpdateURL, Official, Date, Time");
     }
     std::string field(int k, const char* name) {
         SQLite::Statement query(other->connection(), std::string("SELECT ") + name +
@@ -144,7 +139,7 @@ protected:
                 if (c == '\n')
                     QTest::keyClick(box, Qt::Key_Return, generate.chance(30) ? Qt::ShiftModifier : Qt::NoModifier);
                 else
-                    type(box, QString(c));
+                    typeInto(box, QString(c));
             }
         }
     }
@@ -222,7 +217,7 @@ TEST_P(RandomEditTest, EveryEditIsSavedExactlyOrRefusedWithNothingWritten) {
         const bool acceptable = fits(newPassword, 1, 15) && fits(newName, 0, 50) && fits(newDescription, 0, 250);
 
         MessageBox::clearShownForTesting();
-        editor->cmdEdit->click();
+        click(editor->cmdEdit);
         const bool closed = !editor->isVisible() && MessageBox::shownForTesting().isEmpty();
         if (closed != acceptable) {
             ++disagreements;
@@ -233,14 +228,9 @@ TEST_P(RandomEditTest, EveryEditIsSavedExactlyOrRefusedWithNothingWritten) {
         if (closed) {
             ++accepted;
             settle(); // the editor deletes itself on close
-            auto quoted = [this](const std::string& text) {
-                SQLite::Statement quote(other->connection(), "SELECT quote(?1)");
-                quote.bind(1, text);
-                quote.executeStep();
-                return quote.getColumn(0).getString();
-            };
-            const std::string expected = quoted(newPassword) + "|" + quoted(newName) + "|" + quoted(newDescription) +
-                                         "|'http://x'|" + (newOfficial ? "1" : "0") + "|7|9";
+            const std::string expected = sqlLiteral(newPassword) + "|" + sqlLiteral(newName) + "|" +
+                                         sqlLiteral(newDescription) + "|'http://x'|" + (newOfficial ? "1" : "0") +
+                                         "|7|9";
             EXPECT_EQ(row(k), expected) << "edit " << edit;
         } else {
             ++refused;

@@ -113,9 +113,10 @@ TEST_F(TriggerTest, ASaveChangesItsOwnFieldsAsGivenOrNothing) {
         const char* words; // of the description, or alice's password after a save
     };
     const std::string anUpdate = "CREATE TRIGGER Hostile AFTER UPDATE ON Servers BEGIN ";
-    const std::string numeric = "DROP TABLE Servers; CREATE TABLE Servers (User TEXT, Password NUMERIC, Name TEXT, "
-                                "Description TEXT, UpdateURL TEXT, Official BOOLEAN, Date BYTE, Time BYTE); "
-                                "CREATE INDEX User ON Servers (User);";
+    const std::string otherFields =
+        "Name TEXT, Description TEXT, UpdateURL TEXT, Official BOOLEAN, Date BYTE, Time BYTE";
+    const std::string numeric =
+        "DROP TABLE Servers; " + ForeignTable{.columns = "User TEXT, Password NUMERIC, " + otherFields}.sql();
     const std::string deleteOthers = anUpdate + "DELETE FROM Servers WHERE rowid <> new.rowid; END";
     const std::string copyPasswords =
         "CREATE TABLE Loot (p); " + anUpdate + "INSERT INTO Loot SELECT Password FROM Servers; END";
@@ -132,12 +133,11 @@ TEST_F(TriggerTest, ASaveChangesItsOwnFieldsAsGivenOrNothing) {
                                   "INSERT INTO Pad WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM r) "
                                   "SELECT randomblob(900000) FROM r; END";
     // Ten rules, each a tenth of a second of searching on every write.
-    std::string slowRules = "DROP TABLE Servers; CREATE TABLE Servers (User TEXT, Password TEXT, Name TEXT, "
-                            "Description TEXT, UpdateURL TEXT, Official BOOLEAN, Date BYTE, Time BYTE";
+    ForeignTable slowTable{.columns = "User TEXT, Password TEXT, " + otherFields};
     for (int i = 0; i < 10; ++i)
-        slowRules += ", CHECK (instr(printf('%.*c', 999000, 'x') || Password, printf('%.*c', 8000, 'x') || '" +
-                     std::to_string(i) + "') = 0)";
-    slowRules += "); CREATE INDEX User ON Servers (User);";
+        slowTable.columns += ", CHECK (instr(printf('%.*c', 999000, 'x') || Password, printf('%.*c', 8000, 'x') || '" +
+                             std::to_string(i) + "') = 0)";
+    const std::string slowRules = "DROP TABLE Servers; " + slowTable.sql();
     const std::string harmless =
         "CREATE TABLE Log (n); CREATE TRIGGER Harmless BEFORE INSERT ON Log BEGIN SELECT 1; END;" + anUpdate +
         "SELECT 1; END";

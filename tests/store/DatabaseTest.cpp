@@ -5,17 +5,20 @@
 #include "store/Recordset.h"
 #include "store/Workspace.h"
 #include "store/mdlDatabase.h"
+#include "tests/support/AsNobody.h"
 #include "tests/support/OtherProgram.h"
+#include "tests/support/StoreError.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace testing_support;
+using ::testing::AllOf;
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -29,15 +32,8 @@ protected:
         std::error_code ignored;
         const bool exists = std::filesystem::is_regular_file(path, ignored);
         const std::string before = exists ? readBytes(path) : "";
-        try {
-            workspace()->OpenDatabase(path);
-            FAIL() << "opening " << path << " succeeded";
-        } catch (const dao::Error& error) {
-            EXPECT_EQ(error.code(), number) << error.description();
-            EXPECT_NE(error.description().find(path), std::string::npos) << error.description();
-            EXPECT_NE(error.description().find(words), std::string::npos) << error.description();
-            EXPECT_GT(error.number(), 0);
-        }
+        EXPECT_THAT([&] { workspace()->OpenDatabase(path); },
+                    ThrowsStoreError(number, AllOf(HasSubstr(path), HasSubstr(words))));
         if (exists) {
             EXPECT_EQ(readBytes(path), before);
         }
@@ -83,41 +79,17 @@ TEST_F(DatabaseTest, ReadOnlyFileOpensAndItsFirstWriteFailsClearly) {
     ASSERT_EQ(chmod(folder.path().c_str(), 0777), 0);
     const std::string before = readBytes(path);
 
-    auto check = [&]() -> int {
-        if (access(path.c_str(), W_OK) == 0)
-            return 10;
+    asNobody([&] {
+        ASSERT_NE(access(path.c_str(), W_OK), 0) << "the file must be read-only for this user";
         auto database = dao::DBEngine::instance().Workspaces(0)->OpenDatabase(path);
         auto servers = database->TableDefs("Servers").OpenRecordset();
         servers->Index("User");
-        if (servers->Fields("User").Value().toText() != "alice")
-            return 11;
+        EXPECT_EQ(servers->Fields("User").Value().toText(), "alice");
         servers->Edit();
         servers->Fields("Name").SetValue("Alice");
-        try {
-            servers->Update();
-            return 12;
-        } catch (const dao::Error& error) {
-            return error.code() == dao::ErrorNumber::ReadOnlyFile &&
-                           error.description().find("cannot be changed") != std::string::npos
-                       ? 0
-                       : 13;
-        }
-    };
-    if (geteuid() != 0) {
-        EXPECT_EQ(check(), 0);
-    } else {
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            if (setgid(65534) != 0 || setuid(65534) != 0)
-                _exit(20);
-            _exit(check());
-        }
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(WEXITSTATUS(status), 0);
-    }
+        EXPECT_THAT([&] { servers->Update(); },
+                    ThrowsStoreError(dao::ErrorNumber::ReadOnlyFile, HasSubstr("cannot be changed")));
+    });
     EXPECT_EQ(readBytes(path), before);
 }
 
@@ -158,23 +130,13 @@ TEST_F(DatabaseTest, AppendTableDefIsAllOrNothing) {
     dao::TableDef broken = database->CreateTableDef("Broken");
     broken.AppendField(broken.CreateField("A", dao::FieldType::Text, 10));
     broken.AppendField(broken.CreateField("B", dao::FieldType::Text, 300));
-    EXPECT_THROW(
-        try { database->AppendTableDef(broken); } catch (const dao::Error& error) {
-            EXPECT_EQ(error.code(), dao::ErrorNumber::InvalidDefinition);
-            throw;
-        },
-        dao::Error);
+    EXPECT_THAT([&] { database->AppendTableDef(broken); }, ThrowsStoreError(dao::ErrorNumber::InvalidDefinition));
     EXPECT_THROW(broken.AppendField(broken.CreateField("a", dao::FieldType::Text, 1)), dao::Error);
 
     dao::TableDef first = mdlDatabase::ServersTableDef(*database);
     database->AppendTableDef(first);
     dao::TableDef second = mdlDatabase::ServersTableDef(*database);
-    try {
-        database->AppendTableDef(second);
-        FAIL();
-    } catch (const dao::Error& error) {
-        EXPECT_EQ(error.code(), dao::ErrorNumber::TableExists);
-    }
+    EXPECT_THAT([&] { database->AppendTableDef(second); }, ThrowsStoreError(dao::ErrorNumber::TableExists));
     database->Close();
     EXPECT_EQ(OtherProgram(path).number("SELECT count(*) FROM sqlite_schema"), 2); // the table and its index
 }

@@ -5,6 +5,7 @@
 #include "store/Recordset.h"
 #include "store/TableDef.h"
 #include "store/Workspace.h"
+#include "tests/support/AsNobody.h"
 #include "tests/support/OtherProgram.h"
 #include "tests/support/TempFolder.h"
 
@@ -13,12 +14,8 @@
 #include <sqlite3.h>
 
 #include <cerrno>
-#include <functional>
 #include <optional>
-#include <pwd.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 using namespace testing_support;
 
@@ -101,40 +98,6 @@ TEST(ErrorTest, EverySqliteFailureMapsToItsNumber) {
     EXPECT_EQ(refused.description().find("Input/output error"), std::string::npos) << refused.description();
 }
 
-// Runs `work` as an ordinary user and returns what it returned. Root may write any file whatever
-// its mode, so as root the work runs in a child process that gives up root for "nobody".
-std::string asOrdinaryUser(const std::function<std::string()>& work) {
-    if (geteuid() != 0)
-        return work();
-    const passwd* nobody = getpwnam("nobody");
-    if (!nobody)
-        return "there is no user \"nobody\"";
-    int ends[2];
-    if (pipe(ends) != 0)
-        return "no pipe";
-    const pid_t child = fork();
-    if (child == 0) {
-        close(ends[0]);
-        std::string result;
-        if (setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0)
-            result = "cannot become \"nobody\"";
-        else
-            result = work();
-        const ssize_t written = write(ends[1], result.data(), result.size());
-        _exit(written == static_cast<ssize_t>(result.size()) ? 0 : 1);
-    }
-    close(ends[1]);
-    std::string result;
-    char buffer[512];
-    ssize_t n = 0;
-    while ((n = read(ends[0], buffer, sizeof buffer)) > 0)
-        result.append(buffer, static_cast<std::size_t>(n));
-    close(ends[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    return result;
-}
-
 // Opens the registry, read-only or not, and changes the first account's name: "saved", or the
 // error that stopped it as the operator reads it.
 std::string openAndSave(const std::string& path, bool readOnly) {
@@ -204,8 +167,10 @@ TEST(ErrorTest, CausesBesideTheFileAreNamed) {
         std::string expected = c.expected;
         for (std::size_t at = expected.find('@'); at != std::string::npos; at = expected.find('@', at))
             expected.replace(at, 1, folder.path());
-        const std::string seen = asOrdinaryUser([&] { return openAndSave(path, c.readOnly); });
-        EXPECT_EQ(seen.substr(0, expected.size()), expected) << seen;
+        asNobody([&] {
+            const std::string seen = openAndSave(path, c.readOnly);
+            EXPECT_EQ(seen.substr(0, expected.size()), expected) << seen;
+        });
         EXPECT_TRUE(readBytes(path) == before) << "the file was changed";
         chmod(folder.path().c_str(), 0755);
     }

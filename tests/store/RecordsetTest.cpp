@@ -5,6 +5,7 @@
 #include "store/Error.h"
 #include "store/Workspace.h"
 #include "tests/support/OtherProgram.h"
+#include "tests/support/StoreError.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +19,8 @@
 
 using namespace testing_support;
 using namespace std::chrono_literals;
+using ::testing::Eq;
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -43,18 +46,6 @@ protected:
         return users;
     }
 
-    static dao::ErrorNumber failure(const std::function<void()>& operation, std::string* description = nullptr) {
-        try {
-            operation();
-        } catch (const dao::Error& error) {
-            if (description)
-                *description = error.description();
-            return error.code();
-        }
-        ADD_FAILURE() << "no error";
-        return {};
-    }
-
     TempFolder folder;
     std::string path;
     std::unique_ptr<dao::Database> database;
@@ -64,11 +55,10 @@ TEST_F(RecordsetTest, EmptyTableHasBofAndEofAndNoCurrentRecord) {
     auto servers = open();
     EXPECT_TRUE(servers->BOF());
     EXPECT_TRUE(servers->Eof());
-    std::string description;
-    EXPECT_EQ(failure([&] { servers->Fields("User").Value(); }, &description), dao::ErrorNumber::NoCurrentRecord);
-    EXPECT_EQ(description, "No current record.");
-    EXPECT_EQ(failure([&] { servers->MoveNext(); }), dao::ErrorNumber::NoCurrentRecord);
-    EXPECT_EQ(failure([&] { servers->Edit(); }), dao::ErrorNumber::NoCurrentRecord);
+    EXPECT_THAT([&] { servers->Fields("User").Value(); },
+                ThrowsStoreError(dao::ErrorNumber::NoCurrentRecord, Eq("No current record.")));
+    EXPECT_THAT([&] { servers->MoveNext(); }, ThrowsStoreError(dao::ErrorNumber::NoCurrentRecord));
+    EXPECT_THAT([&] { servers->Edit(); }, ThrowsStoreError(dao::ErrorNumber::NoCurrentRecord));
 }
 
 TEST_F(RecordsetTest, WalksInBinaryIndexOrderWithDuplicatesStableAndNullsFirst) {
@@ -100,10 +90,9 @@ TEST_F(RecordsetTest, WalksInBinaryIndexOrderWithDuplicatesStableAndNullsFirst) 
     EXPECT_TRUE(servers->Fields("Password").Value().isText());
     EXPECT_TRUE(servers->Fields("UpdateURL").Value().isNull());
     EXPECT_EQ(servers->Fields("official").Value(), dao::Variant(false)); // names compare without case
-    std::string description;
-    EXPECT_EQ(failure([&] { servers->Fields("Nickname"); }, &description), dao::ErrorNumber::FieldNotFound);
-    EXPECT_NE(description.find("\"Nickname\""), std::string::npos);
-    EXPECT_EQ(failure([&] { servers->Index("ByName"); }), dao::ErrorNumber::IndexNotFound);
+    EXPECT_THAT([&] { servers->Fields("Nickname"); },
+                ThrowsStoreError(dao::ErrorNumber::FieldNotFound, HasSubstr("\"Nickname\"")));
+    EXPECT_THAT([&] { servers->Index("ByName"); }, ThrowsStoreError(dao::ErrorNumber::IndexNotFound));
 }
 
 TEST_F(RecordsetTest, TraversalUsesTheIndexWithoutSorting) {
@@ -156,8 +145,7 @@ TEST_F(RecordsetTest, UpdateWritesOnlyAssignedFieldsToItsOwnRow) {
 TEST_F(RecordsetTest, RefusedValuesNameTheFieldAndLeaveTheRowAlone) {
     OtherProgram other(path);
     other.addAccount("alice", "pw", "Alice", "desc");
-    const std::string before = other.text("SELECT quote(Password) || quote(Name) || quote(Description) || "
-                                          "quote(Official) FROM Servers");
+    const std::string before = other.quotedRow("alice", "Password, Name, Description, Official");
     auto servers = open();
 
     struct Case {
@@ -178,26 +166,21 @@ TEST_F(RecordsetTest, RefusedValuesNameTheFieldAndLeaveTheRowAlone) {
         servers->Edit();
         servers->Fields("Name").SetValue("changed too");
         servers->Fields(c.field).SetValue(c.value);
-        std::string description;
-        EXPECT_EQ(failure([&] { servers->Update(); }, &description), dao::ErrorNumber::ValueRefused) << c.field;
-        EXPECT_NE(description.find(c.words), std::string::npos) << description;
+        EXPECT_THAT([&] { servers->Update(); }, ThrowsStoreError(dao::ErrorNumber::ValueRefused, HasSubstr(c.words)))
+            << c.field;
         servers->CancelUpdate();
     }
     servers->Edit();
-    std::string description;
-    EXPECT_EQ(failure([&] { servers->Fields("Name").SetValue(std::string("a\0b", 3)); }, &description),
-              dao::ErrorNumber::ValueRefused);
-    EXPECT_NE(description.find("NUL"), std::string::npos);
+    EXPECT_THAT([&] { servers->Fields("Name").SetValue(std::string("a\0b", 3)); },
+                ThrowsStoreError(dao::ErrorNumber::ValueRefused, HasSubstr("NUL")));
     // Not UTF-8: a cut sequence, a surrogate, an overlong "/", a code point past U+10FFFF.
     for (const char* bytes : {"\xC3\x28", "a\xED\xA0\x80", "\xC0\xAF", "\xF4\x90\x80\x80", "\xE2\x82"}) {
-        EXPECT_EQ(failure([&] { servers->Fields("Name").SetValue(std::string(bytes)); }, &description),
-                  dao::ErrorNumber::ValueRefused)
+        EXPECT_THAT([&] { servers->Fields("Name").SetValue(std::string(bytes)); },
+                    ThrowsStoreError(dao::ErrorNumber::ValueRefused, HasSubstr("not valid UTF-8")))
             << bytes;
-        EXPECT_NE(description.find("not valid UTF-8"), std::string::npos) << description;
     }
 
-    EXPECT_EQ(other.text("SELECT quote(Password) || quote(Name) || quote(Description) || quote(Official) FROM Servers"),
-              before);
+    EXPECT_EQ(other.quotedRow("alice", "Password, Name, Description, Official"), before);
     // Exactly at the limits, in characters.
     servers->Edit();
     servers->Fields("Password").SetValue("ééééééééééééééé");
@@ -216,13 +199,12 @@ TEST_F(RecordsetTest, UpdateFailsWhenAnotherProgramRemovedTheRow) {
     servers->Edit();
     servers->Fields("Password").SetValue("new");
     other.exec("DELETE FROM Servers WHERE rowid = 1");
-    std::string description;
-    EXPECT_EQ(failure([&] { servers->Update(); }, &description), dao::ErrorNumber::RowRemoved);
-    EXPECT_NE(description.find("removed by another program"), std::string::npos);
+    EXPECT_THAT([&] { servers->Update(); },
+                ThrowsStoreError(dao::ErrorNumber::RowRemoved, HasSubstr("removed by another program")));
     EXPECT_EQ(other.text("SELECT Password FROM Servers"), "second") << "the other row with that name is untouched";
 
     servers->Edit(); // an Update with nothing assigned must not pass for a save either
-    EXPECT_EQ(failure([&] { servers->Update(); }), dao::ErrorNumber::RowRemoved);
+    EXPECT_THAT([&] { servers->Update(); }, ThrowsStoreError(dao::ErrorNumber::RowRemoved));
 }
 
 TEST_F(RecordsetTest, AssignmentNeedsEditAndMovingDiscardsTheEdit) {
@@ -230,13 +212,13 @@ TEST_F(RecordsetTest, AssignmentNeedsEditAndMovingDiscardsTheEdit) {
     other.addAccount("a", "1");
     other.addAccount("b", "2");
     auto servers = open();
-    EXPECT_EQ(failure([&] { servers->Fields("Password").SetValue("x"); }), dao::ErrorNumber::NotEditing);
-    EXPECT_EQ(failure([&] { servers->Update(); }), dao::ErrorNumber::NotEditing);
+    EXPECT_THAT([&] { servers->Fields("Password").SetValue("x"); }, ThrowsStoreError(dao::ErrorNumber::NotEditing));
+    EXPECT_THAT([&] { servers->Update(); }, ThrowsStoreError(dao::ErrorNumber::NotEditing));
     servers->Edit();
     servers->Fields("Password").SetValue("x");
     EXPECT_EQ(servers->Fields("Password").Value().toText(), "x");
     servers->MoveNext();
-    EXPECT_EQ(failure([&] { servers->Update(); }), dao::ErrorNumber::NotEditing);
+    EXPECT_THAT([&] { servers->Update(); }, ThrowsStoreError(dao::ErrorNumber::NotEditing));
     EXPECT_EQ(other.text("SELECT group_concat(Password) FROM Servers"), "1,2");
 }
 
@@ -268,16 +250,15 @@ TEST_F(RecordsetTest, ALockOutlastingTheTimeoutSaysTheFileIsInUse) {
     servers->Edit();
     servers->Fields("Password").SetValue("mine");
     other.exec("BEGIN EXCLUSIVE");
-    std::string description;
-    EXPECT_EQ(failure([&] { servers->Update(); }, &description), dao::ErrorNumber::FileInUse);
-    EXPECT_NE(description.find("in use by another program"), std::string::npos);
+    EXPECT_THAT([&] { servers->Update(); },
+                ThrowsStoreError(dao::ErrorNumber::FileInUse, HasSubstr("in use by another program")));
     other.exec("ROLLBACK");
     EXPECT_EQ(other.text("SELECT Password FROM Servers"), "pw");
     servers->Close();
     database->Close();
 
     other.exec("BEGIN EXCLUSIVE");
-    EXPECT_EQ(failure([&] { open(); }), dao::ErrorNumber::FileInUse);
+    EXPECT_THAT([&] { open(); }, ThrowsStoreError(dao::ErrorNumber::FileInUse));
     other.exec("ROLLBACK");
 }
 
@@ -288,7 +269,7 @@ TEST_F(RecordsetTest, ClosingReleasesEveryLock) {
     servers->Fields("Name").Value();
     servers->Close();
     servers->Close();
-    EXPECT_EQ(failure([&] { servers->MoveFirst(); }), dao::ErrorNumber::ObjectClosed);
+    EXPECT_THAT([&] { servers->MoveFirst(); }, ThrowsStoreError(dao::ErrorNumber::ObjectClosed));
     database->Close();
     other.connection().setBusyTimeout(0);
     EXPECT_NO_THROW(other.exec("BEGIN EXCLUSIVE; COMMIT"));

@@ -1,50 +1,21 @@
 // SPDX-License-Identifier: MIT
 #include "store/Error.h"
 #include "store/mdlDatabase.h"
+#include "tests/support/AsNobody.h"
 #include "tests/support/OtherProgram.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
-#include <functional>
-#include <grp.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace testing_support;
 
 namespace {
-
-// Runs `work` in a child process as an operator who may not write to read-only folders: root
-// may, so root's child becomes the user nobody. Returns the child's exit status; 100 and up
-// mean the operator could not be set up.
-int runAsOperator(const std::function<int()>& work) {
-    std::fflush(nullptr);
-    const pid_t child = fork();
-    if (child == 0) {
-        constexpr uid_t nobody = 65534;
-        if (getuid() == 0 && (setgroups(0, nullptr) != 0 || setresgid(nobody, nobody, nobody) != 0 ||
-                              setresuid(nobody, nobody, nobody) != 0))
-            _exit(100);
-        int status = 0;
-        try {
-            status = work();
-        } catch (const dao::Error& error) {
-            std::fprintf(stderr, "Error %d: %s\n", error.number(), error.description().c_str());
-            status = 99;
-        }
-        std::fflush(nullptr);
-        _exit(status);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
 
 // The installed layout: the program's folder is read-only to the operator and holds "zarn.dat"
 // as a symbolic link to the registry in a folder the operators share. SQLite must keep its
@@ -86,10 +57,10 @@ TEST(RegistryLinkTest, ListsAndSavesWhileTheProgramFolderIsReadOnly) {
         ASSERT_EQ(symlink(target.c_str(), program.file("zarn.dat").c_str()), 0);
         chmod(program.path().c_str(), 0555);
 
-        const int status = runAsOperator([&] {
+        asNobody([&] {
             const int probe = open(program.file("probe").c_str(), O_CREAT | O_WRONLY, 0644);
-            if (probe >= 0 || errno != EACCES)
-                return 101; // the folder is not read-only to this process: the case proves nothing
+            ASSERT_TRUE(probe < 0 && errno == EACCES)
+                << "the folder is not read-only to this process: the case proves nothing";
             mdlDatabase::SetRegistryFolderForTesting(program.path());
             using mdlDatabase::rsServers;
             mdlDatabase::OpenDB();
@@ -97,8 +68,7 @@ TEST(RegistryLinkTest, ListsAndSavesWhileTheProgramFolderIsReadOnly) {
             for (rsServers->MoveFirst(); !rsServers->Eof(); rsServers->MoveNext())
                 names += rsServers->Fields("User").Value().toText() + ";";
             mdlDatabase::CloseDB();
-            if (names != "alice;bob;")
-                return 1;
+            ASSERT_EQ(names, "alice;bob;") << "the names listed";
             mdlDatabase::OpenDB();
             rsServers->MoveFirst();
             rsServers->MoveNext();
@@ -106,11 +76,9 @@ TEST(RegistryLinkTest, ListsAndSavesWhileTheProgramFolderIsReadOnly) {
             rsServers->Fields("Password").SetValue("changed");
             rsServers->Update();
             mdlDatabase::CloseDB();
-            return 0;
         });
         chmod(program.path().c_str(), 0755);
 
-        EXPECT_EQ(status, 0) << "1: wrong names listed; 99: a store error (above); 101: folder writable";
         OtherProgram other(real);
         EXPECT_EQ(other.text("SELECT group_concat(User || '=' || Password, ';') FROM Servers"),
                   "alice=secret;bob=changed");

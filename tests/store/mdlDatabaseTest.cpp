@@ -2,6 +2,7 @@
 #include "store/mdlDatabase.h"
 #include "store/Error.h"
 #include "tests/support/OtherProgram.h"
+#include "tests/support/StoreError.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +16,7 @@ using namespace mdlDatabase;
 
 namespace {
 
-class RegistryModuleTest : public ::testing::Test {
+class mdlDatabaseTest : public ::testing::Test {
 protected:
     void SetUp() override { SetRegistryFolderForTesting(folder.path()); }
     void TearDown() override {
@@ -26,7 +27,7 @@ protected:
     TempFolder folder;
 };
 
-TEST_F(RegistryModuleTest, PathIsTheProgramFolderAndTheFileName) {
+TEST_F(mdlDatabaseTest, PathIsTheProgramFolderAndTheFileName) {
     EXPECT_EQ(RegistryPath(), folder.path() + "/zarn.dat");
     SetRegistryFolderForTesting("/");
     EXPECT_EQ(RegistryPath(), "//zarn.dat") << "joined without looking at how the folder ends";
@@ -35,18 +36,13 @@ TEST_F(RegistryModuleTest, PathIsTheProgramFolderAndTheFileName) {
     EXPECT_EQ(RegistryPath(), self.parent_path().string() + "/zarn.dat");
 }
 
-TEST_F(RegistryModuleTest, MissingFileFailsAndIsNeverCreated) {
-    try {
-        OpenDB();
-        FAIL();
-    } catch (const dao::Error& error) {
-        EXPECT_EQ(error.code(), dao::ErrorNumber::FileNotFound);
-    }
+TEST_F(mdlDatabaseTest, MissingFileFailsAndIsNeverCreated) {
+    EXPECT_THAT([] { OpenDB(); }, ThrowsStoreError(dao::ErrorNumber::FileNotFound));
     ReleaseDB();
     EXPECT_FALSE(std::filesystem::exists(RegistryPath()));
 }
 
-TEST_F(RegistryModuleTest, ZeroByteFileGetsTheTableAndOpensEmpty) {
+TEST_F(mdlDatabaseTest, ZeroByteFileGetsTheTableAndOpensEmpty) {
     writeBytes(RegistryPath(), "");
     OpenDB();
     EXPECT_TRUE(rsServers->BOF());
@@ -58,7 +54,7 @@ TEST_F(RegistryModuleTest, ZeroByteFileGetsTheTableAndOpensEmpty) {
     EXPECT_EQ(other.text("SELECT group_concat(name) FROM pragma_index_info('User')"), "User");
 }
 
-TEST_F(RegistryModuleTest, ATableNeededWhileAnotherProgramBrieflyWritesIsWaitedFor) {
+TEST_F(mdlDatabaseTest, ATableNeededWhileAnotherProgramBrieflyWritesIsWaitedFor) {
     writeBytes(RegistryPath(), "");
     OtherProgram locker(RegistryPath());
     locker.exec("CREATE TABLE Other (n)");
@@ -77,14 +73,10 @@ TEST_F(RegistryModuleTest, ATableNeededWhileAnotherProgramBrieflyWritesIsWaitedF
     EXPECT_EQ(locker.number("SELECT count(*) FROM sqlite_schema WHERE name = 'Servers'"), 1);
 }
 
-TEST_F(RegistryModuleTest, TableMadeElsewhereIsUsedAsItStands) {
-    writeBytes(RegistryPath(), "");
-    {
-        OtherProgram other(RegistryPath());
-        other.exec("CREATE TABLE Servers (User VARCHAR(40), Password VARCHAR(40), Name TEXT, Extra INTEGER)");
-        other.exec("CREATE INDEX User ON Servers (User)");
-        other.exec("INSERT INTO Servers VALUES ('a-rather-long-user-name', 'a-rather-long-password', 'n', 5)");
-    }
+TEST_F(mdlDatabaseTest, TableMadeElsewhereIsUsedAsItStands) {
+    makeForeignRegistry(folder.path(), {.columns = "User VARCHAR(40), Password VARCHAR(40), Name TEXT, Extra INTEGER",
+                                        .fields = "User, Password, Name, Extra",
+                                        .rows = {{"a-rather-long-user-name", "a-rather-long-password", "n", 5}}});
     OpenDB();
     ASSERT_FALSE(rsServers->BOF());
     EXPECT_EQ(rsServers->Fields("User").Value().toText(), "a-rather-long-user-name");
@@ -96,19 +88,13 @@ TEST_F(RegistryModuleTest, TableMadeElsewhereIsUsedAsItStands) {
     EXPECT_EQ(OtherProgram(RegistryPath()).text("SELECT Password FROM Servers"), "an-even-longer-password-than-before");
 }
 
-TEST_F(RegistryModuleTest, TableWithoutTheUserIndexFailsClearly) {
-    writeBytes(RegistryPath(), "");
-    OtherProgram(RegistryPath()).exec("CREATE TABLE Servers (User TEXT, Password TEXT)");
-    try {
-        OpenDB();
-        FAIL();
-    } catch (const dao::Error& error) {
-        EXPECT_EQ(error.code(), dao::ErrorNumber::IndexNotFound);
-        EXPECT_NE(error.description().find("has no index \"User\""), std::string::npos);
-    }
+TEST_F(mdlDatabaseTest, TableWithoutTheUserIndexFailsClearly) {
+    makeForeignRegistry(folder.path(), {.columns = "User TEXT, Password TEXT", .index = ""});
+    EXPECT_THAT([] { OpenDB(); },
+                ThrowsStoreError(dao::ErrorNumber::IndexNotFound, ::testing::HasSubstr("has no index \"User\"")));
 }
 
-TEST_F(RegistryModuleTest, CloseAndReleaseLeaveNothingOpen) {
+TEST_F(mdlDatabaseTest, CloseAndReleaseLeaveNothingOpen) {
     makeRegistry(folder.path());
     OpenDB();
     CloseDB();

@@ -24,11 +24,41 @@ public:
     void addAccount(const char* user, const char* password = "secret", const char* name = "",
                     const char* description = "", bool official = false);
 
+    // Adds rows to "Servers": each row's values bound to `fields` ("User, Password") in their order,
+    // all in one transaction.
+    void addRows(const std::string& fields, const std::vector<std::vector<dao::Variant>>& rows);
+
+    // The first row of "Servers" whose User is `user`, in the order of the table, with each of
+    // `fields` as SQL's quote() writes it, joined by '|': "'secret'|NULL|1". Empty when none is.
+    std::string quotedRow(const std::string& user, const std::string& fields);
+    // The same for every row `condition` (the end of the query: "WHERE ... ORDER BY ...") gives.
+    std::vector<std::string> quotedRows(const std::string& fields, const std::string& condition = "ORDER BY rowid");
+
     SQLite::Database& connection() { return m_connection; }
 
 private:
     SQLite::Database m_connection;
 };
+
+// A value as an SQL literal, as SQL's quote() writes it: NULL, 42, 'it''s', X'00FF'.
+std::string sqlLiteral(const dao::Variant& value);
+
+// The script with which another program makes "Servers" its own way: the table declared with
+// `columns` (and `options` after its parenthesis, such as " WITHOUT ROWID"), the index "User" as
+// `index` declares it after "ON Servers" (no index when empty), and `rows` of `fields`, each value
+// written as a literal.
+struct ForeignTable {
+    std::string columns;
+    std::string options = "";
+    std::string index = "(User)";
+    std::string fields = "User, Password";
+    std::vector<std::vector<dao::Variant>> rows = {};
+
+    std::string sql() const;
+};
+
+// A registry file ("zarn.dat" in `folder`) made by another program that holds only `table`.
+std::string makeForeignRegistry(const std::string& folder, const ForeignTable& table);
 
 // A new, empty registry file ("zarn.dat" in `folder`) holding the "Servers" table as the program
 // makes it.

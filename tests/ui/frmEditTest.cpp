@@ -3,6 +3,7 @@
 #include "store/DBEngine.h"
 #include "store/Error.h"
 #include "store/mdlDatabase.h"
+#include "tests/support/Operator.h"
 #include "tests/support/OtherProgram.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/WindowTest.h"
@@ -37,7 +38,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class EditorTest : public WindowTest<> {
+class frmEditTest : public WindowTest<> {
 protected:
     void SetUp() override {
         WindowTest::SetUp();
@@ -59,13 +60,8 @@ protected:
         if (!list) {
             list = std::make_unique<frmMain>();
             EXPECT_EQ(list->Form_Load(), frmMain::LoadResult::Loaded);
-            list->show();
         }
-        UserListView* view = list->lstUser();
-        const QRect item = view->visualRect(view->model()->index(row, 0));
-        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, item.center());
-        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, item.center());
-        frmEdit* editor = list->editor();
+        frmEdit* editor = openEntry(*list, row);
         if (editor) {
             EXPECT_TRUE(QTest::qWaitForWindowActive(editor));
         }
@@ -74,55 +70,28 @@ protected:
 
     // Lets a closed editor be destroyed, and tells whether it is gone.
     bool editorGone() {
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        settle();
         return list->editor() == nullptr;
     }
 
-    // Alt+letter presses a button the way a person's keystroke does: after a short animation.
-    static void pressAlt(QWidget* window, Qt::Key key) {
-        QTest::keyClick(window, key, Qt::AltModifier);
-        QTest::qWait(150);
+    // The first row of `user`, each field quoted as SQL would write it: 'text', NULL, 1.
+    std::string row(const std::string& user, const std::string& fields = "Password, Name, Official, Description") {
+        return other->quotedRow(user, fields);
     }
-
-    // Types `text` key by key, any Unicode included (QTest::keyClicks takes ASCII only).
-    static void type(QWidget* box, const QString& text) {
-        for (const QChar c : text) {
-            QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
-            QApplication::sendEvent(box, &press);
-        }
-    }
-
-    static void retype(QWidget* box, const QString& text) {
-        box->setFocus();
-        QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
-        QTest::keyClick(box, Qt::Key_Delete);
-        type(box, text);
-    }
-
-    // The first row of `user`, each column quoted as SQL would write it: 'text', NULL, 1.
-    std::string row(const std::string& user, const std::string& columns = "Password, Name, Official, Description") {
-        return other->text("SELECT " + quoteEach(columns) + " FROM Servers WHERE User = '" + user + "' ORDER BY rowid");
-    }
-    static std::string quoteEach(const std::string& columns) {
-        std::string sql;
-        std::size_t start = 0;
-        while (start < columns.size()) {
-            std::size_t end = columns.find(',', start);
-            if (end == std::string::npos)
-                end = columns.size();
-            std::string column = columns.substr(start, end - start);
-            column.erase(0, column.find_first_not_of(' '));
-            sql += (sql.empty() ? "" : " || '|' || ") + std::string("quote(") + column + ")";
-            start = end + 1;
-        }
-        return sql;
+    // Every row, in the table's order.
+    std::string everyRow() {
+        const auto rows = other->quotedRows("User, Password, Name, Official, Description");
+        std::string all;
+        for (const std::string& line : rows)
+            all += (all.empty() ? "" : ";") + line;
+        return all;
     }
 
     std::unique_ptr<OtherProgram> other;
     std::unique_ptr<frmMain> list;
 };
 
-TEST_F(EditorTest, TheRoadOfOneEdit) {
+TEST_F(frmEditTest, TheRoadOfOneEdit) {
     other->addAccount("alice", "secret", "Alice A.", "First line", true);
     other->addAccount("bob", "hunter2");
     frmEdit* editor = doubleClick(0);
@@ -141,7 +110,7 @@ TEST_F(EditorTest, TheRoadOfOneEdit) {
     editor->txtDescription->setFocus();
     QTest::keyClick(editor->txtDescription, Qt::Key_End, Qt::ControlModifier);
     QTest::keyClick(editor->txtDescription, Qt::Key_Return);
-    type(editor->txtDescription, "Second, ünïcödé");
+    typeInto(editor->txtDescription, "Second, ünïcödé");
     pressAlt(editor, Qt::Key_O);
     EXPECT_FALSE(editor->chkOfficial->isChecked());
     pressAlt(editor, Qt::Key_E);
@@ -154,7 +123,7 @@ TEST_F(EditorTest, TheRoadOfOneEdit) {
     EXPECT_EQ(row("bob"), "'hunter2'|''|0|''");
 }
 
-TEST_F(EditorTest, CancelAndTheCloseBoxWriteNothingAndNeverOpenTheRegistry) {
+TEST_F(frmEditTest, CancelAndTheCloseBoxWriteNothingAndNeverOpenTheRegistry) {
     other->addAccount("alice", "secret", "Alice", "desc", true);
     const std::string before = row("alice");
     dao::DBEngine::instance().SetBusyTimeout(50ms);
@@ -176,42 +145,42 @@ TEST_F(EditorTest, CancelAndTheCloseBoxWriteNothingAndNeverOpenTheRegistry) {
     }
 }
 
-TEST_F(EditorTest, OfficialTrueToFalseAndEmptyTextsStoredAsEmpty) {
+TEST_F(frmEditTest, OfficialTrueToFalseAndEmptyTextsStoredAsEmpty) {
     other->addAccount("alice", "secret", "Alice", "desc", true);
     frmEdit* editor = doubleClick(0);
     editor->chkOfficial->setChecked(false);
     retype(editor->txtName, "");
     retype(editor->txtDescription, "");
-    editor->cmdEdit->click();
+    click(editor->cmdEdit);
     EXPECT_TRUE(editorGone());
     EXPECT_EQ(row("alice"), "'secret'|''|0|''");
 }
 
-TEST_F(EditorTest, NullFieldsStayNullUnlessTheOperatorChangesThem) {
+TEST_F(frmEditTest, NullFieldsStayNullUnlessTheOperatorChangesThem) {
     other->exec("INSERT INTO Servers (User) VALUES ('ghost')");
     frmEdit* editor = doubleClick(0);
     EXPECT_EQ(editor->txtPassword->text(), "");
     EXPECT_FALSE(editor->chkOfficial->isChecked());
-    editor->cmdEdit->click();
+    click(editor->cmdEdit);
     EXPECT_TRUE(MessageBox::shownForTesting().isEmpty()) << MessageBox::shownForTesting().front().toStdString();
     EXPECT_TRUE(editorGone());
     EXPECT_EQ(row("ghost"), "NULL|NULL|NULL|NULL");
 
     editor = doubleClick(0);
     retype(editor->txtName, "Ghost");
-    editor->cmdEdit->click();
+    click(editor->cmdEdit);
     EXPECT_TRUE(editorGone());
     EXPECT_EQ(row("ghost"), "NULL|'Ghost'|NULL|NULL");
 
     editor = doubleClick(0);
     retype(editor->txtPassword, "set");
     editor->chkOfficial->setChecked(true);
-    editor->cmdEdit->click();
+    click(editor->cmdEdit);
     EXPECT_TRUE(editorGone());
     EXPECT_EQ(row("ghost"), "'set'|'Ghost'|1|NULL");
 }
 
-TEST_F(EditorTest, RefusedValuesKeepTheEditorOpenWithTheOperatorsText) {
+TEST_F(frmEditTest, RefusedValuesKeepTheEditorOpenWithTheOperatorsText) {
     other->addAccount("alice", "secret", "Alice", "desc");
     const std::string before = row("alice");
     frmEdit* editor = doubleClick(0);
@@ -244,7 +213,7 @@ TEST_F(EditorTest, RefusedValuesKeepTheEditorOpenWithTheOperatorsText) {
     EXPECT_EQ(editor->txtDescription->toPlainText().size(), 260);
 }
 
-TEST_F(EditorTest, LongAndUntouchedValuesRoundTripByteForByte) {
+TEST_F(frmEditTest, LongAndUntouchedValuesRoundTripByteForByte) {
     const std::string name40 = "Forty characters of name, which is long!";
     ASSERT_EQ(name40.size(), 40u);
     other->exec("INSERT INTO Servers (User, Password, Name, Description, Official) VALUES "
@@ -259,36 +228,36 @@ TEST_F(EditorTest, LongAndUntouchedValuesRoundTripByteForByte) {
     QTest::keyClick(editor->txtName, Qt::Key_End);
     QTest::keyClicks(editor->txtName, "more");
     EXPECT_EQ(editor->txtName->text().toStdString(), name40) << "typing never makes it longer";
-    editor->cmdEdit->click();
+    click(editor->cmdEdit);
     EXPECT_TRUE(editorGone());
     EXPECT_EQ(row("alice"), before);
 }
 
-TEST_F(EditorTest, AChangedBoxKeepsTheByteOrderMarkItStartsWith) {
+TEST_F(frmEditTest, AChangedBoxKeepsTheByteOrderMarkItStartsWith) {
     other->exec("INSERT INTO Servers (User, Password, Name) VALUES ('alice', 'pw', char(65279) || 'Al')");
     frmEdit* editor = doubleClick(0);
     editor->txtName->setFocus();
     QTest::keyClick(editor->txtName, Qt::Key_End);
-    type(editor->txtName, "!");
-    editor->cmdEdit->click();
+    typeInto(editor->txtName, "!");
+    click(editor->cmdEdit);
     EXPECT_TRUE(editorGone());
     EXPECT_EQ(other->text("SELECT hex(Name) FROM Servers"), "EFBBBF416C21");
 }
 
-TEST_F(EditorTest, AChangedDescriptionStoresEveryLineBreakAsCrLf) {
+TEST_F(frmEditTest, AChangedDescriptionStoresEveryLineBreakAsCrLf) {
     other->exec("INSERT INTO Servers (User, Password, Description) VALUES "
                 "('alice', 'pw', 'dos' || char(13, 10) || 'unix' || char(10) || 'end')");
     frmEdit* editor = doubleClick(0);
     editor->txtDescription->setFocus();
     QTest::keyClick(editor->txtDescription, Qt::Key_End, Qt::ControlModifier);
-    type(editor->txtDescription, "!");
-    editor->cmdEdit->click();
+    typeInto(editor->txtDescription, "!");
+    click(editor->cmdEdit);
     EXPECT_TRUE(editorGone());
     EXPECT_EQ(other->text("SELECT replace(replace(Description, char(13), '<CR>'), char(10), '<LF>') FROM Servers"),
               "dos<CR><LF>unix<CR><LF>end!");
 }
 
-TEST_F(EditorTest, TypingAndPastingStopAtTheBoxLimits) {
+TEST_F(frmEditTest, TypingAndPastingStopAtTheBoxLimits) {
     other->addAccount("alice", "pw");
     frmEdit* editor = doubleClick(0);
     retype(editor->txtName, QString(35, 'n'));
@@ -312,19 +281,19 @@ TEST_F(EditorTest, TypingAndPastingStopAtTheBoxLimits) {
     EXPECT_EQ(editor->txtDescription->textCursor().position(), 1 + 498 * 2);
 }
 
-TEST_F(EditorTest, AnotherProgramBetweenLoadAndSave) {
+TEST_F(frmEditTest, AnotherProgramBetweenLoadAndSave) {
     other->addAccount("alice", "secret", "Alice");
     frmEdit* editor = doubleClick(0);
     retype(editor->txtName, "Alice B.");
     other->exec("UPDATE Servers SET UpdateURL = 'http://new', Date = 3");
-    editor->cmdEdit->click();
+    click(editor->cmdEdit);
     EXPECT_TRUE(editorGone());
     EXPECT_EQ(row("alice", "Name, UpdateURL, Date"), "'Alice B.'|'http://new'|3");
 
     editor = doubleClick(0);
     retype(editor->txtName, "typed");
     other->exec("DELETE FROM Servers");
-    editor->cmdEdit->click();
+    click(editor->cmdEdit);
     ASSERT_EQ(MessageBox::shownForTesting().size(), 1);
     EXPECT_EQ(
         MessageBox::shownForTesting().front(),
@@ -341,10 +310,10 @@ TEST_F(EditorTest, AnotherProgramBetweenLoadAndSave) {
     EXPECT_TRUE(MessageBox::shownForTesting().front().startsWith("Error 21: The account \"alice\""));
 }
 
-TEST_F(EditorTest, AChangeByAnotherProgramSinceOpeningIsNeverUndone) {
+TEST_F(frmEditTest, AChangeByAnotherProgramSinceOpeningIsNeverUndone) {
     struct Case {
-        const char* change; // what the other program does while the editor is open on alice
-        const char* alice;  // alice's first row afterwards, which the save must leave alone
+        const char* change;     // what the other program does while the editor is open on alice
+        const char* alice;      // alice's first row afterwards, which the save must leave alone
         const char* setup = ""; // run once the accounts are added, before the editor opens
     };
     // The accounts moved into a table of another program, whose Official keeps text as text.
@@ -379,9 +348,8 @@ TEST_F(EditorTest, AChangeByAnotherProgramSinceOpeningIsNeverUndone) {
         frmEdit* editor = doubleClick(0);
         retype(editor->txtName, "typed");
         other->exec(c.change);
-        const std::string before = other->text("SELECT group_concat(quote(User) || quote(Password) || quote(Name) || "
-                                               "quote(Official) || quote(Description), ';') FROM Servers");
-        editor->cmdEdit->click();
+        const std::string before = everyRow();
+        click(editor->cmdEdit);
         ASSERT_EQ(MessageBox::shownForTesting().size(), 1) << c.change;
         EXPECT_EQ(MessageBox::shownForTesting().front(),
                   "Error 23: The account \"alice\" was changed by another program since it was opened; nothing was "
@@ -389,16 +357,13 @@ TEST_F(EditorTest, AChangeByAnotherProgramSinceOpeningIsNeverUndone) {
         EXPECT_FALSE(editorGone()) << c.change;
         EXPECT_EQ(editor->txtName->text(), "typed");
         EXPECT_EQ(row("alice"), c.alice) << c.change;
-        EXPECT_EQ(other->text("SELECT group_concat(quote(User) || quote(Password) || quote(Name) || "
-                              "quote(Official) || quote(Description), ';') FROM Servers"),
-                  before)
-            << c.change;
+        EXPECT_EQ(everyRow(), before) << c.change;
         editor->close();
         EXPECT_TRUE(editorGone());
     }
 }
 
-TEST_F(EditorTest, AnIndexThatIgnoresCaseStillSavesToTheExactName) {
+TEST_F(frmEditTest, AnIndexThatIgnoresCaseStillSavesToTheExactName) {
     other->exec("DROP INDEX User; CREATE INDEX User ON Servers (User COLLATE NOCASE)");
     const char* const users[] = {"ALICE", "Alice", "alice"}; // equal to the index: listed as stored
     for (const char* user : users)
@@ -407,7 +372,7 @@ TEST_F(EditorTest, AnIndexThatIgnoresCaseStillSavesToTheExactName) {
         frmEdit* editor = doubleClick(entry);
         EXPECT_EQ(editor->lblUser->text(), users[entry]);
         retype(editor->txtName, "edited");
-        editor->cmdEdit->click();
+        click(editor->cmdEdit);
         EXPECT_TRUE(editorGone());
         for (int i = 0; i < 3; ++i)
             EXPECT_EQ(row(users[i], "Name"), i <= entry ? "'edited'" : "'untouched'") << users[i];
@@ -415,7 +380,7 @@ TEST_F(EditorTest, AnIndexThatIgnoresCaseStillSavesToTheExactName) {
     }
 }
 
-TEST_F(EditorTest, DuplicateNamesBothOpenAndSaveTheFirstRow) {
+TEST_F(frmEditTest, DuplicateNamesBothOpenAndSaveTheFirstRow) {
     other->addAccount("bob", "first");
     other->addAccount("bob", "second");
     for (int entry : {0, 1}) {
@@ -423,14 +388,14 @@ TEST_F(EditorTest, DuplicateNamesBothOpenAndSaveTheFirstRow) {
         ASSERT_NE(editor, nullptr);
         EXPECT_EQ(editor->txtPassword->text(), "first");
         retype(editor->txtName, QString("via entry %1").arg(entry));
-        editor->cmdEdit->click();
+        click(editor->cmdEdit);
         EXPECT_TRUE(editorGone());
     }
     EXPECT_EQ(row("bob", "Password, Name"), "'first'|'via entry 1'");
     EXPECT_EQ(other->text("SELECT quote(Name) FROM Servers WHERE rowid = 2"), "''");
 }
 
-TEST_F(EditorTest, SecondDoubleClickKeepsTheEditorOnItsAccount) {
+TEST_F(frmEditTest, SecondDoubleClickKeepsTheEditorOnItsAccount) {
     other->addAccount("alice", "a");
     other->addAccount("bob", "b");
     frmEdit* editor = doubleClick(0);
@@ -439,12 +404,12 @@ TEST_F(EditorTest, SecondDoubleClickKeepsTheEditorOnItsAccount) {
     EXPECT_EQ(editor->User, "alice");
     EXPECT_EQ(editor->lblUser->text(), "alice");
     EXPECT_EQ(editor->txtName->text(), "typed for alice");
-    editor->cmdEdit->click();
+    click(editor->cmdEdit);
     EXPECT_EQ(row("alice", "Name, Password"), "'typed for alice'|'a'");
     EXPECT_EQ(row("bob", "Name"), "''");
 }
 
-TEST_F(EditorTest, KeyboardFocusMnemonicsAndInertEnterAndEsc) {
+TEST_F(frmEditTest, KeyboardFocusMnemonicsAndInertEnterAndEsc) {
     other->addAccount("alice", "pw");
     frmEdit* editor = doubleClick(0);
     editor->txtPassword->setFocus();
@@ -468,7 +433,7 @@ TEST_F(EditorTest, KeyboardFocusMnemonicsAndInertEnterAndEsc) {
     EXPECT_TRUE(editorGone());
 }
 
-TEST_F(EditorTest, AltChordsThatNameNoControlTypeNothing) {
+TEST_F(frmEditTest, AltChordsThatNameNoControlTypeNothing) {
     other->addAccount("alice", "pw", "Alice", "desc");
     frmEdit* editor = doubleClick(0);
     for (QWidget* box : QList<QWidget*>{editor->txtPassword, editor->txtName, editor->txtDescription}) {
@@ -483,25 +448,25 @@ TEST_F(EditorTest, AltChordsThatNameNoControlTypeNothing) {
     EXPECT_FALSE(editorGone());
     editor->txtName->setFocus();
     QTest::keyClick(editor->txtName, Qt::Key_End);
-    type(editor->txtName, "!"); // a plain key still types
+    typeInto(editor->txtName, "!"); // a plain key still types
     EXPECT_EQ(editor->txtName->text(), "Alice!");
 }
 
-TEST_F(EditorTest, AfterAnErrorTheEditorHasTheFocusAndTheCursorIsNotBusy) {
+TEST_F(frmEditTest, AfterAnErrorTheEditorHasTheFocusAndTheCursorIsNotBusy) {
     other->addAccount("alice", "pw");
     frmEdit* editor = doubleClick(0);
     retype(editor->txtPassword, ""); // refused by the store
     editor->txtName->setFocus();
     list->activateWindow(); // where the focus may go when the error box closes
     ASSERT_TRUE(QTest::qWaitForWindowActive(list.get()));
-    editor->cmdEdit->click();
+    editor->cmdEdit->click(); // as its shortcut would: a click of the mouse would give the button the focus
     ASSERT_EQ(MessageBox::shownForTesting().size(), 1);
     EXPECT_TRUE(QTest::qWaitForWindowActive(editor));
     EXPECT_EQ(QApplication::focusWidget(), editor->txtName);
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
 
-TEST_F(EditorTest, TheCursorIsBusyWhileAHandlerWorksAndOnlyThen) {
+TEST_F(frmEditTest, TheCursorIsBusyWhileAHandlerWorksAndOnlyThen) {
     const std::function<void()> handlers[] = {
         [] {},
         [] { throw dao::Error(dao::ErrorNumber::FileInUse, "locked"); },
@@ -518,7 +483,7 @@ TEST_F(EditorTest, TheCursorIsBusyWhileAHandlerWorksAndOnlyThen) {
     }
 }
 
-TEST_F(EditorTest, AnnouncedAsADialogNamedForItsAccountWhoseNameShowsItsMarks) {
+TEST_F(frmEditTest, AnnouncedAsADialogNamedForItsAccountWhoseNameShowsItsMarks) {
     other->addAccount("user\u202E123", "pw");
     frmEdit* editor = doubleClick(0);
     ASSERT_NE(editor, nullptr);
@@ -531,7 +496,7 @@ TEST_F(EditorTest, AnnouncedAsADialogNamedForItsAccountWhoseNameShowsItsMarks) {
     EXPECT_EQ(window->text(QAccessible::Name), "Edit Registry Account: user⟨U+202E⟩123");
     QAccessible::setActive(false);
     retype(editor->txtName, "saved");
-    editor->cmdEdit->click();
+    click(editor->cmdEdit);
     EXPECT_TRUE(editorGone());
     EXPECT_EQ(row("user\u202E123", "Name"), "'saved'");
 }
@@ -539,9 +504,10 @@ TEST_F(EditorTest, AnnouncedAsADialogNamedForItsAccountWhoseNameShowsItsMarks) {
 // Names of half a million characters, written by another program into a table without the
 // program's rules: the list, its tooltip, a screen reader and the editor's heading show the first
 // 256 characters and say how many follow, and the list repaints at once.
-TEST_F(EditorTest, AHugeNameShowsItsStartAndTheCountOfTheRest) {
-    other->exec("DROP TABLE Servers; CREATE TABLE Servers (User TEXT, Password TEXT, Name TEXT, Description TEXT, "
-                "Official INTEGER); CREATE INDEX User ON Servers (User)");
+TEST_F(frmEditTest, AHugeNameShowsItsStartAndTheCountOfTheRest) {
+    other->exec(
+        "DROP TABLE Servers; " +
+        ForeignTable{.columns = "User TEXT, Password TEXT, Name TEXT, Description TEXT, Official INTEGER"}.sql());
     for (int i = 10; i < 50; ++i)
         other->addAccount((std::to_string(i) + QString(499'998, u'\u00E9').toStdString()).c_str(), "pw");
     frmEdit* editor = doubleClick(0);
@@ -567,7 +533,7 @@ TEST_F(EditorTest, AHugeNameShowsItsStartAndTheCountOfTheRest) {
     EXPECT_LT(clock.elapsed(), 300);
 }
 
-TEST_F(EditorTest, EachLookAlikeNameOpensItsOwnAccount) {
+TEST_F(frmEditTest, EachLookAlikeNameOpensItsOwnAccount) {
     const std::vector<std::string> alike = {" admin", "admin", "admin ", "\uFEFFadmin", "ad\u200Bmin"};
     for (std::size_t i = 0; i < alike.size(); ++i)
         other->addAccount(alike[i].c_str(), ("pw" + std::to_string(i)).c_str());
@@ -584,7 +550,7 @@ TEST_F(EditorTest, EachLookAlikeNameOpensItsOwnAccount) {
     EXPECT_EQ(opened, std::set<std::string>(alike.begin(), alike.end()));
 }
 
-TEST_F(EditorTest, OpensCentredOnTheScreen) {
+TEST_F(frmEditTest, OpensCentredOnTheScreen) {
     other->addAccount("alice", "pw");
     frmEdit* editor = doubleClick(0);
     ASSERT_NE(editor, nullptr);
@@ -593,7 +559,7 @@ TEST_F(EditorTest, OpensCentredOnTheScreen) {
         << "frame centred; without a window manager, the frame is the window itself";
 }
 
-TEST_F(EditorTest, WindowLayout) {
+TEST_F(frmEditTest, WindowLayout) {
     other->addAccount("<b>b&b</b>", "pw");
     frmEdit* editor = doubleClick(0);
     ASSERT_NE(editor, nullptr);
@@ -648,7 +614,7 @@ TEST_F(EditorTest, WindowLayout) {
     EXPECT_EQ(editor->txtDescription->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
 }
 
-TEST_F(EditorTest, TheEditorOutlivesTheListWindow) {
+TEST_F(frmEditTest, TheEditorOutlivesTheListWindow) {
     other->addAccount("alice", "pw");
     bool stillRunning = false;
     QTimer::singleShot(0, [&] {
@@ -657,11 +623,7 @@ TEST_F(EditorTest, TheEditorOutlivesTheListWindow) {
             if (auto* main = qobject_cast<frmMain*>(top))
                 window = main;
         ASSERT_NE(window, nullptr);
-        UserListView* view = window->lstUser();
-        const QPoint first = view->visualRect(view->model()->index(0, 0)).center();
-        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, first);
-        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, first);
-        frmEdit* editor = window->editor();
+        frmEdit* editor = openEntry(*window, 0);
         ASSERT_NE(editor, nullptr);
         window->close();
         QTimer::singleShot(20, [&stillRunning, editor] {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ui/frmMain.h"
 #include "store/mdlDatabase.h"
+#include "tests/support/Operator.h"
 #include "tests/support/OtherProgram.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/WindowTest.h"
@@ -38,7 +39,7 @@ protected:
     }
 };
 
-class ListWindowTest : public WindowTest<> {
+class frmMainTest : public WindowTest<> {
 protected:
     QStringList listed(frmMain& window) {
         QStringList names;
@@ -48,7 +49,7 @@ protected:
     }
 };
 
-TEST_F(ListWindowTest, MissingRegistryEndsWithStatusOneAndShowsNoWindow) {
+TEST_F(frmMainTest, MissingRegistryEndsWithStatusOneAndShowsNoWindow) {
     auto expectMissing = [&](const char* what) {
         MessageBox::clearShownForTesting();
         ShownWindows shown;
@@ -68,7 +69,7 @@ TEST_F(ListWindowTest, MissingRegistryEndsWithStatusOneAndShowsNoWindow) {
     EXPECT_TRUE(std::filesystem::is_symlink(registry));
 }
 
-TEST_F(ListWindowTest, NonDatabaseFileShowsTheErrorAndEndsWithStatusTwo) {
+TEST_F(frmMainTest, NonDatabaseFileShowsTheErrorAndEndsWithStatusTwo) {
     const std::string bytes = "user;password\nalice;secret\n" + std::string(200, 'x');
     writeBytes(registry, bytes);
     ShownWindows shown;
@@ -81,7 +82,7 @@ TEST_F(ListWindowTest, NonDatabaseFileShowsTheErrorAndEndsWithStatusTwo) {
     EXPECT_EQ(mdlDatabase::dbRegistry, nullptr) << "the failed load released the registry";
 }
 
-TEST_F(ListWindowTest, ListsEveryNamedAccountInIndexOrder) {
+TEST_F(frmMainTest, ListsEveryNamedAccountInIndexOrder) {
     makeRegistry(folder.path());
     OtherProgram other(registry);
     for (const char* user : {"mike", "Zoë", "alice", "mike", "b&b", "100%_sure"})
@@ -97,7 +98,7 @@ TEST_F(ListWindowTest, ListsEveryNamedAccountInIndexOrder) {
     EXPECT_EQ(listed(window).size(), 6);
 }
 
-TEST_F(ListWindowTest, EmptyTableOrNoTableGivesAnEmptyList) {
+TEST_F(frmMainTest, EmptyTableOrNoTableGivesAnEmptyList) {
     makeRegistry(folder.path());
     frmMain empty;
     ASSERT_EQ(empty.Form_Load(), frmMain::LoadResult::Loaded);
@@ -113,7 +114,7 @@ TEST_F(ListWindowTest, EmptyTableOrNoTableGivesAnEmptyList) {
 
 // A slow load shows the operator a count of the accounts read; a quick one shows nothing, and
 // nothing of it stays once the list is loaded. Every look at the clock moves it on by a step.
-TEST_F(ListWindowTest, SlowLoadShowsItsProgressAndQuickLoadShowsNothing) {
+TEST_F(frmMainTest, SlowLoadShowsItsProgressAndQuickLoadShowsNothing) {
     makeRegistry(folder.path());
     OtherProgram(registry).exec("INSERT INTO Servers (User) WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL "
                                 "SELECT i + 1 FROM n WHERE i < 20000) SELECT printf('user%05d', i) FROM n");
@@ -147,7 +148,7 @@ TEST_F(ListWindowTest, SlowLoadShowsItsProgressAndQuickLoadShowsNothing) {
 
 // Keys and clicks land on the row the operator sees, also far down a long list, and the editor
 // opens on the name that was clicked.
-TEST_F(ListWindowTest, KeysAndClicksReachEveryRowOfALongList) {
+TEST_F(frmMainTest, KeysAndClicksReachEveryRowOfALongList) {
     makeRegistry(folder.path());
     OtherProgram(registry).exec("INSERT INTO Servers (User) WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL "
                                 "SELECT i + 1 FROM n WHERE i < 99999) SELECT printf('user%05d', i) FROM n");
@@ -181,19 +182,17 @@ TEST_F(ListWindowTest, KeysAndClicksReachEveryRowOfALongList) {
     // The third name from the top of what is shown now, clicked by its place on the screen.
     const QModelIndex top = list->indexAt(QPoint(1, 1));
     ASSERT_TRUE(top.isValid());
-    const QPoint third = list->visualRect(list->model()->index(top.row() + 2, 0)).center();
     const QString expected = QString("user%1").arg(top.row() + 2, 5, 10, QChar('0'));
     ASSERT_GT(top.row(), 90000);
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, third);
-    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, third);
+    frmEdit* editor = openEntry(window, top.row() + 2);
     EXPECT_EQ(currentName(), expected.toStdString());
-    ASSERT_NE(window.editor(), nullptr);
-    EXPECT_EQ(window.editor()->User.toStdString(), expected.toStdString());
-    window.editor()->close();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(editor->User.toStdString(), expected.toStdString());
+    editor->close();
+    settle();
 }
 
-TEST_F(ListWindowTest, ProgramEndsWithStatusZeroWhenItsWindowCloses) {
+TEST_F(frmMainTest, ProgramEndsWithStatusZeroWhenItsWindowCloses) {
     makeRegistry(folder.path());
     OtherProgram(registry).addAccount("alice");
     QTimer::singleShot(0, [] {
@@ -204,7 +203,7 @@ TEST_F(ListWindowTest, ProgramEndsWithStatusZeroWhenItsWindowCloses) {
     EXPECT_EQ(startVantrel(), 0);
 }
 
-TEST_F(ListWindowTest, WindowLayout) {
+TEST_F(frmMainTest, WindowLayout) {
     frmMain window;
     EXPECT_EQ(window.objectName(), "frmMain");
     EXPECT_EQ(window.windowTitle(), "Vantrel");

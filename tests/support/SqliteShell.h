@@ -4,7 +4,7 @@
 #include <string>
 #include <sys/types.h>
 
-namespace reliability {
+namespace testing_support {
 
 // Another program on the registry: Debian's sqlite3 command-line shell in a process of its own,
 // fed SQL through a pipe. It stops at the first failure (-bail), so a statement that fails
@@ -34,4 +34,14 @@ private:
     std::string m_pending; // what the shell printed beyond the last mark
 };
 
-} // namespace reliability
+// What the shell did with one script: its exit status (0: every statement ran) and its error output.
+struct ShellRun {
+    int status = -1;
+    std::string errors;
+};
+
+// Runs `sql` in the shell on `database`, as another program making or changing the file would,
+// and waits for it to end.
+ShellRun runSqlite(const std::string& database, const std::string& sql);
+
+} // namespace testing_support

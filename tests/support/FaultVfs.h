@@ -1,16 +1,18 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
-// A file layer for the reliability checks that sits between SQLite and the disk. It wraps the
+// A file layer for the durability checks that sits between SQLite and the disk. It wraps the
 // default VFS and becomes the default itself, so every connection the store, the registry tool
 // or a test opens goes through it. For the files of one watched folder it counts the calls,
 // fails the Nth of a kind with the error a failing disk gives, and records every write, sync,
 // truncation, creation and removal, so that the disk after a power cut can be rebuilt.
-namespace reliability {
+namespace testing_support {
 
 // Which file of a registry a call works on. The shared-memory index of WAL mode ("-shm") is
 // reached through the registry's own file object (xShmMap, xShmLock).
@@ -65,4 +67,24 @@ public:
     static std::vector<FileEvent> stopRecording();
 };
 
-} // namespace reliability
+// Installs the layer for a whole test program, before its first test opens a file:
+//     const auto* const faultLayer = ::testing::AddGlobalTestEnvironment(new FaultVfsEnvironment);
+class FaultVfsEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override { FaultVfs::install(); }
+};
+
+// Watches `folder` for as long as it lives. Its end stops the watch and disarms any fault, also
+// when a failed assertion leaves the test early, so that no later test meets a fault of this one.
+class FaultWatch {
+public:
+    explicit FaultWatch(const std::string& folder) { FaultVfs::watch(folder); }
+    FaultWatch(const FaultWatch&) = delete;
+    FaultWatch& operator=(const FaultWatch&) = delete;
+    ~FaultWatch() {
+        FaultVfs::disarm();
+        FaultVfs::watch("");
+    }
+};
+
+} // namespace testing_support

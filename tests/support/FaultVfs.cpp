@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "tests/reliability/FaultVfs.h"
+#include "tests/support/FaultVfs.h"
 
 #include <sqlite3.h>
 
@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <sys/stat.h>
 
-namespace reliability {
+namespace testing_support {
 
 namespace {
 
@@ -401,4 +401,4 @@ std::vector<FileEvent> FaultVfs::stopRecording() {
     return std::move(state().events);
 }
 
-} // namespace reliability
+} // namespace testing_support

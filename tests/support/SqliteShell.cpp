@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-#include "tests/reliability/SqliteShell.h"
+#include "tests/support/SqliteShell.h"
+#include "tests/support/TempFolder.h"
 
 #include <csignal>
 #include <fcntl.h>
@@ -7,7 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace reliability {
+namespace testing_support {
 
 SqliteShell::SqliteShell(const std::string& database, const std::string& log) {
     // A shell that stopped early must fail the test through its exit status, not kill it.
@@ -83,4 +84,16 @@ int SqliteShell::finish() {
     return waited > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-} // namespace reliability
+ShellRun runSqlite(const std::string& database, const std::string& sql) {
+    TempFolder logs;
+    ShellRun result;
+    {
+        SqliteShell shell(database, logs.file("shell.log"));
+        shell.run(sql);
+        result.status = shell.finish();
+    }
+    result.errors = readBytes(logs.file("shell.log"));
+    return result;
+}
+
+} // namespace testing_support

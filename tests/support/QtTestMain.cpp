@@ -4,9 +4,9 @@
 #include <QApplication>
 #include <gtest/gtest.h>
 
-// The windows need one QApplication for the whole run; message boxes are answered in advance.
+// The main of every test of the windows: one QApplication for the whole run, headless also when
+// the build lists the tests, and message boxes answered in advance so that none waits for a click.
 int main(int argc, char* argv[]) {
-    // Headless, also when the build lists the tests.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
