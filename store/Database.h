@@ -87,8 +87,9 @@ public:
     // BeginTrans opened one. Building an index reads every row once and runs none of the file's
     // triggers, so the work bound does not apply to it.
     void storeIndex(const std::string& table, const TableDef::IndexDefinition& index);
-    // Every SQLite failure leaves the engine as an Error naming this file.
-    [[noreturn]] void fail(const std::exception& failure) const;
+    // Every SQLite failure leaves the engine as an Error naming this file. `systemError`: the
+    // failed call's errno, for a failure after which SQLite keeps none (0: unknown).
+    [[noreturn]] void fail(const std::exception& failure, int systemError = 0) const;
     // Starts the time bound afresh: called before each operation of the store.
     void beginWork();
     // Whether the current write transaction took effect after all, when its COMMIT failed: asked
