@@ -22,8 +22,10 @@ TEST(ProgramFolderTest, PluginsPlantedBesideTheProgramsNeverRun) {
 TEST(ProgramFolderTest, AnInstallIntoASharedFolderIsRefused) {
     for (const char* prefix : {"/usr", "/usr/local", "/usr/local/"}) {
         const testing_support::TempFolder destination;
-        const std::string command = "DESTDIR='" + destination.path() + "' '" VANTREL_CMAKE "' --install '"
-                                    VANTREL_BUILD_FOLDER "' --component application --prefix " + prefix + " 2>&1";
+        const std::string command = "DESTDIR='" + destination.path() +
+                                    "' '" VANTREL_CMAKE "' --install '" VANTREL_BUILD_FOLDER
+                                    "' --component application --prefix " +
+                                    prefix + " 2>&1";
         FILE* install = popen(command.c_str(), "r");
         ASSERT_NE(install, nullptr);
         std::string output;
@@ -33,6 +35,7 @@ TEST(ProgramFolderTest, AnInstallIntoASharedFolderIsRefused) {
         const int status = pclose(install);
         EXPECT_FALSE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << prefix << ":\n" << output;
         EXPECT_THAT(output, ::testing::HasSubstr("The install prefix is Vantrel's own folder, which also holds its "
-                                                 "registry,")) << prefix;
+                                                 "registry,"))
+            << prefix;
     }
 }

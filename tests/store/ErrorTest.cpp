@@ -180,7 +180,6 @@ TEST(ErrorTest, CausesBesideTheFileAreNamed) {
     }
 }
 
-
 // A disk whose read or write fails: the message gives the system's own words for its error.
 TEST(ErrorTest, TheSystemsErrorOfAFailedReadOrWriteIsNamed) {
     struct Case {

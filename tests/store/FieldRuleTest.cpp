@@ -53,13 +53,13 @@ TEST(FieldRuleTest, TheFileKeepsOfficialToZeroAndOne) {
     const struct {
         const char* value;
         const char* stored; // as quote() writes it; null: refused
-    } cases[] = {{"0", "0"}, {"1", "1"}, {"NULL", "NULL"}, {"'1'", "1"}, {"-1", nullptr}, {"2", nullptr},
-                 {"'true'", nullptr}, {"0.5", nullptr}};
+    } cases[] = {{"0", "0"},      {"1", "1"},     {"NULL", "NULL"},    {"'1'", "1"},
+                 {"-1", nullptr}, {"2", nullptr}, {"'true'", nullptr}, {"0.5", nullptr}};
     TempFolder folder;
     const std::string path = makeRegistry(folder.path());
     for (const auto& c : cases) {
-        const ShellRun run = runSqlite(path, std::string("DELETE FROM Servers; INSERT INTO Servers (User, Password, "
-                                                         "Official) VALUES ('u', 'pw', ") + c.value + ");");
+        const std::string insert = "INSERT INTO Servers (User, Password, Official) VALUES ('u', 'pw', ";
+        const ShellRun run = runSqlite(path, "DELETE FROM Servers; " + insert + c.value + ");");
         EXPECT_EQ(run.status == 0, c.stored != nullptr) << c.value << ": " << run.errors;
         if (c.stored) {
             EXPECT_EQ(OtherProgram(path).text("SELECT quote(Official) FROM Servers"), c.stored) << c.value;
