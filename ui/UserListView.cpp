@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ui/UserListView.h"
 
+#include "ui/PrefixSearch.h"
 #include "ui/UserListModel.h"
 
 #include <QAccessible>
@@ -264,7 +265,7 @@ void UserListView::keyboardSearch(const QString& search) {
     if (skipCurrent)
         start = start + 1 < count ? start + 1 : 0;
 
-    const int row = users->findPrefix(sameKey ? QString(m_typed.front()) : m_typed, start);
+    const int row = PrefixSearch::firstMatch(users->names(), sameKey ? QString(m_typed.front()) : m_typed, start);
     if (row >= 0)
         setCurrentIndex(users->index(row, 0));
 }

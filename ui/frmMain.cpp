@@ -6,6 +6,7 @@
 #include "ui/HandlerBoundary.h"
 #include "ui/LoadingSplash.h"
 #include "ui/MessageBox.h"
+#include "ui/PackedNames.h"
 #include "ui/Twips.h"
 #include "ui/UserListModel.h"
 #include "ui/UserListView.h"
@@ -81,7 +82,7 @@ frmMain::LoadResult frmMain::Form_Load() {
         using mdlDatabase::rsServers;
         LoadingSplash loading; // gone when the handler ends, whichever way
         mdlDatabase::OpenDB();
-        UserListModel::Builder names;
+        PackedNames names;
         if (!rsServers->BOF()) {
             rsServers->MoveFirst();
             auto user = rsServers->Fields("User");

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "ui/PackedNames.h"
 #include "ui/UserListModel.h"
 #include "ui/UserListView.h"
 #include "ui/frmMain.h"
@@ -17,11 +18,11 @@
 
 namespace {
 
-UserListModel::Builder namesOf(const std::vector<std::string>& names) {
-    UserListModel::Builder builder;
+PackedNames namesOf(const std::vector<std::string>& names) {
+    PackedNames packed;
     for (const std::string& name : names)
-        builder.append(name);
-    return builder;
+        packed.append(name);
+    return packed;
 }
 
 // A list window holding `names`, shown, without a registry behind it.
