@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "registry/RegistryCheck.h"
+#include "cli/RegistryCheck.h"
 
 #include "store/DBEngine.h"
 #include "store/Error.h"
@@ -16,7 +16,7 @@
 #include <fstream>
 #include <functional>
 
-namespace registry {
+namespace cli {
 
 namespace {
 
@@ -290,4 +290,4 @@ CheckReport RegistryCheck::run(const std::string& path, bool timeLimit) {
     return report;
 }
 
-} // namespace registry
+} // namespace cli

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
-#include "registry/CommandLine.h"
+#include "cli/CommandLine.h"
 
-#include "registry/FileError.h"
-#include "registry/Progress.h"
-#include "registry/Registry.h"
-#include "registry/RegistryCheck.h"
+#include "cli/FileError.h"
+#include "cli/Progress.h"
+#include "cli/Registry.h"
+#include "cli/RegistryCheck.h"
 #include "store/Error.h"
 #include "store/FieldRule.h"
 #include "store/ServersFields.h"
@@ -16,7 +16,7 @@
 #include <filesystem>
 #include <fstream>
 
-namespace registry {
+namespace cli {
 
 namespace {
 
@@ -442,4 +442,4 @@ int CommandLine::backup(const QStringList& arguments) {
     return Success;
 }
 
-} // namespace registry
+} // namespace cli

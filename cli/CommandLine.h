@@ -8,7 +8,7 @@
 #include <ostream>
 #include <string>
 
-namespace registry {
+namespace cli {
 
 // The vantrel-registry command line: parses the arguments of one run, carries out the command
 // and gives the exit status. Streams are passed in, so a whole run can be made in-process.
@@ -48,4 +48,4 @@ private:
     bool m_progress;
 };
 
-} // namespace registry
+} // namespace cli

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "registry/RegistryCheck.h"
-#include "registry/Progress.h"
-#include "registry/Registry.h"
+#include "cli/RegistryCheck.h"
+#include "cli/Progress.h"
+#include "cli/Registry.h"
 #include "store/Error.h"
 #include "tests/support/OtherProgram.h"
 #include "tests/support/TempFolder.h"
@@ -17,8 +17,8 @@
 #include <unistd.h>
 
 using namespace testing_support;
-using registry::CheckReport;
-using registry::RegistryCheck;
+using cli::CheckReport;
+using cli::RegistryCheck;
 
 namespace {
 
@@ -68,8 +68,8 @@ TEST(RegistryCheckTest, EveryKindOfProblemIsFoundAndCounted) {
     };
     const auto demo = [&](const std::string& path) {
         std::ostringstream quiet;
-        registry::Progress progress(quiet, false, {});
-        registry::Registry::createDemo(path, 3000, 5, progress);
+        cli::Progress progress(quiet, false, {});
+        cli::Registry::createDemo(path, 3000, 5, progress);
     };
     const Case cases[] = {
         {"program's own, with accounts",

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "registry/Registry.h"
-#include "registry/FileError.h"
-#include "registry/Progress.h"
+#include "cli/Registry.h"
+#include "cli/FileError.h"
+#include "cli/Progress.h"
 #include "store/DBEngine.h"
 #include "store/Error.h"
 #include "tests/support/OtherProgram.h"
@@ -21,9 +21,9 @@
 #include <unistd.h>
 
 using namespace testing_support;
-using registry::ImportResult;
-using registry::Progress;
-using registry::Registry;
+using cli::ImportResult;
+using cli::Progress;
+using cli::Registry;
 
 namespace {
 
@@ -45,7 +45,7 @@ protected:
     ImportResult import(const std::string& path, std::istream& input, bool allowDuplicateUsers = false) {
         std::ostringstream quiet;
         Progress progress(quiet, false, "Importing");
-        registry::ImportOptions options;
+        cli::ImportOptions options;
         options.allowDuplicateUsers = allowDuplicateUsers;
         return Registry::importCsv(path, input, progress, options);
     }
@@ -82,9 +82,9 @@ TEST_F(RegistryTest, InitMakesTheProgramsTableAndNeverReplacesAFile) {
     EXPECT_EQ(OtherProgram(path).text(schema), OtherProgram(reference).text(schema));
 
     writeBytes(folder.file("precious"), "not to be lost");
-    EXPECT_THROW(Registry::create(folder.file("precious")), registry::FileError);
+    EXPECT_THROW(Registry::create(folder.file("precious")), cli::FileError);
     EXPECT_EQ(readBytes(folder.file("precious")), "not to be lost");
-    EXPECT_THROW(Registry::create(path), registry::FileError);
+    EXPECT_THROW(Registry::create(path), cli::FileError);
     EXPECT_EQ(OtherProgram(path).number("SELECT count(*) FROM Servers"), 0);
 }
 
@@ -245,7 +245,7 @@ TEST_F(RegistryTest, BackupIsOneMomentWhileAnotherProgramWrites) {
     }
 
     writeBytes(folder.file("taken.dat"), "mine");
-    EXPECT_THROW(Registry::backup(path, folder.file("taken.dat")), registry::FileError);
+    EXPECT_THROW(Registry::backup(path, folder.file("taken.dat")), cli::FileError);
     EXPECT_EQ(readBytes(folder.file("taken.dat")), "mine");
     EXPECT_THROW(Registry::backup(folder.file("missing.dat"), folder.file("new.dat")), dao::Error);
     EXPECT_FALSE(std::filesystem::exists(folder.file("new.dat")));
@@ -370,7 +370,7 @@ TEST_F(RegistryTest, MillionsOfRefusedRecordsKeepAHundredAndCountTheRest) {
     ASSERT_EQ(result.problems.size(), 100u);
     EXPECT_EQ(result.moreProblems, 2'999'900u);
     EXPECT_EQ(result.problems.back().line, 101u);
-    std::size_t bytes = result.problems.capacity() * sizeof(registry::ImportProblem);
+    std::size_t bytes = result.problems.capacity() * sizeof(cli::ImportProblem);
     for (const auto& problem : result.problems)
         bytes += problem.reason.capacity();
     EXPECT_LT(bytes, 16'384u);
@@ -422,7 +422,7 @@ TEST_F(RegistryTest, DemoIsTheSameForASeedAndRealistic) {
     EXPECT_EQ(exported(copy), a);
 
     writeBytes(folder.file("taken.dat"), "mine");
-    EXPECT_THROW(Registry::createDemo(folder.file("taken.dat"), 10, 1, progress), registry::FileError);
+    EXPECT_THROW(Registry::createDemo(folder.file("taken.dat"), 10, 1, progress), cli::FileError);
     EXPECT_EQ(readBytes(folder.file("taken.dat")), "mine");
 }
 

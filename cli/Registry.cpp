@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: MIT
-#include "registry/Registry.h"
+#include "cli/Registry.h"
 
-#include "registry/AccountFormat.h"
-#include "registry/CsvReader.h"
-#include "registry/CsvWriter.h"
-#include "registry/DemoGenerator.h"
-#include "registry/FileError.h"
-#include "registry/PackedRecords.h"
-#include "registry/Progress.h"
-#include "registry/RegistryCheck.h"
+#include "cli/AccountFormat.h"
+#include "cli/CsvReader.h"
+#include "cli/CsvWriter.h"
+#include "cli/DemoGenerator.h"
+#include "cli/FileError.h"
+#include "cli/PackedRecords.h"
+#include "cli/Progress.h"
+#include "cli/RegistryCheck.h"
 #include "store/DBEngine.h"
 #include "store/Error.h"
 #include "store/mdlDatabase.h"
@@ -33,7 +33,7 @@
 #include <unistd.h>
 #include <unordered_map>
 
-namespace registry {
+namespace cli {
 
 namespace {
 
@@ -680,4 +680,4 @@ void Registry::createDemo(const std::string& path, std::size_t accounts, std::ui
     }
 }
 
-} // namespace registry
+} // namespace cli

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace registry {
+namespace cli {
 
 // What a check of a registry file found. Each kind is counted in full; `findings` describes
 // them, one a line, at most a hundred of each kind.
@@ -41,4 +41,4 @@ public:
     static std::chrono::milliseconds CheckTimeLimit(const std::string& path);
 };
 
-} // namespace registry
+} // namespace cli

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace registry {
+namespace cli {
 
 class Progress;
 
@@ -92,4 +92,4 @@ public:
     static void createDemo(const std::string& path, std::size_t accounts, std::uint64_t seed, Progress& progress);
 };
 
-} // namespace registry
+} // namespace cli
