@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "cli/CommandLine.h"
 
+#include "cli/Backup.h"
+#include "cli/Check.h"
+#include "cli/Create.h"
+#include "cli/Export.h"
 #include "cli/FileError.h"
+#include "cli/Import.h"
 #include "cli/Progress.h"
-#include "cli/Registry.h"
-#include "cli/RegistryCheck.h"
 #include "store/Error.h"
 #include "store/FieldRule.h"
 #include "store/ServersFields.h"
@@ -218,7 +221,7 @@ int CommandLine::init(const QStringList& arguments) {
     if (const int status = parseCommand(parser, arguments, m_output, usage, 1, 1, files); status >= 0)
         return status;
     try {
-        Registry::create(local(files[0]));
+        createRegistry(local(files[0]));
     } catch (const std::exception& error) {
         return failure(error);
     }
@@ -263,7 +266,7 @@ int CommandLine::importCsv(const QStringList& arguments) {
     try {
         Progress progress(m_error, m_progress, "Reading", fromInput ? 0 : fileSize(csvName), "records");
         progress.measureByPosition();
-        const ImportResult result = Registry::importCsv(path, fromInput ? m_input : csvFile, progress, options);
+        const ImportResult result = cli::importCsv(path, fromInput ? m_input : csvFile, progress, options);
         progress.finish();
         const std::string skipped =
             result.emptyRecords == 0 ? std::string() : "; " + count(result.emptyRecords, "empty record") + " skipped";
@@ -303,7 +306,7 @@ int CommandLine::exportCsv(const QStringList& arguments) {
     if (const int status = parseCommand(parser, arguments, m_output, usage, 1, 1, files, csvHelp()); status >= 0)
         return status;
     try {
-        Registry::exportCsv(local(files[0]), m_output);
+        cli::exportCsv(local(files[0]), m_output);
     } catch (const std::exception& error) {
         return failure(error);
     }
@@ -321,7 +324,7 @@ int CommandLine::list(const QStringList& arguments) {
     if (const int status = parseCommand(parser, arguments, m_output, usage, 1, 1, files); status >= 0)
         return status;
     try {
-        Registry::listUsers(local(files[0]), m_output);
+        listUsers(local(files[0]), m_output);
     } catch (const std::exception& error) {
         return failure(error);
     }
@@ -360,7 +363,7 @@ int CommandLine::demo(const QStringList& arguments) {
         return usage(QStringLiteral("--seed takes a whole number, not '%1'.").arg(parser.value(seedOption)));
     try {
         Progress progress(m_error, m_progress, "Making accounts", accounts);
-        Registry::createDemo(local(files[0]), accounts, seed, progress);
+        createDemo(local(files[0]), accounts, seed, progress);
         progress.finish();
         m_error << count(accounts, "account") << " made in " << dao::inQuotes(local(files[0])) << ".\n";
     } catch (const std::exception& error) {
@@ -393,7 +396,7 @@ int CommandLine::check(const QStringList& arguments) {
     const std::string path = local(files[0]);
     CheckReport report;
     try {
-        report = RegistryCheck::run(path, !parser.isSet(noTimeLimit));
+        report = checkRegistry(path, !parser.isSet(noTimeLimit));
     } catch (const dao::Error& error) {
         if (error.code() == dao::ErrorNumber::WorkLimitExceeded)
             return failure(error, " To check a large file that is known to be sound, give --no-time-limit.");
@@ -433,7 +436,7 @@ int CommandLine::backup(const QStringList& arguments) {
     if (const int status = parseCommand(parser, arguments, m_output, usage, 2, 2, files); status >= 0)
         return status;
     try {
-        Registry::backup(local(files[0]), local(files[1]));
+        cli::backup(local(files[0]), local(files[1]));
     } catch (const std::exception& error) {
         return failure(error);
     }

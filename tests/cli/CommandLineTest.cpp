@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
+#include "cli/Backup.h"
 #include "cli/CommandLine.h"
-#include "cli/Registry.h"
 #include "tests/support/OtherProgram.h"
 #include "tests/support/TempFolder.h"
 
@@ -364,10 +364,10 @@ TEST(CommandLineTest, BackupTouchesNothingItDidNotMake) {
     ASSERT_EQ(commandLine.run({"vantrel-registry", "init", source}), CommandLine::Success);
     writeBytes(folder.file("copy.dat-journal"), "theirs");
     const auto backup = [&](const std::function<void(const std::string&, const std::string&)>& hook) {
-        cli::Registry::setBackupHookForTesting(hook);
+        cli::setBackupHookForTesting(hook);
         error.str("");
         const int status = commandLine.run({"vantrel-registry", "backup", source, destination});
-        cli::Registry::setBackupHookForTesting({});
+        cli::setBackupHookForTesting({});
         return status;
     };
     EXPECT_EQ(backup([&](const std::string&, const std::string& dest) {

@@ -2,7 +2,7 @@
 #include "tests/reliability/Durability.h"
 
 #include "cli/Progress.h"
-#include "cli/Registry.h"
+#include "cli/Import.h"
 #include "store/Error.h"
 #include "store/mdlDatabase.h"
 #include "tests/reliability/FaultVfs.h"
@@ -148,7 +148,7 @@ Outcome DurabilityBench::run(const std::string& folder, const std::function<void
         Outcome outcome;
         start();
         try {
-            const auto result = cli::Registry::importCsv(folder + "/zarn.dat", csv, progress);
+            const auto result = cli::importCsv(folder + "/zarn.dat", csv, progress);
             outcome.done = result.accounts == importedAccounts && result.problems.empty();
             outcome.unconfirmed = !result.unconfirmed.empty();
             if (!outcome.done)

@@ -5,8 +5,8 @@
 // ends in a numbered error that names the reason, with the file left byte for byte as it was,
 // or in a list and a save that are correct; the import and the check agree with the program.
 #include "cli/Progress.h"
-#include "cli/Registry.h"
-#include "cli/RegistryCheck.h"
+#include "cli/Check.h"
+#include "cli/Import.h"
 #include "store/Error.h"
 #include "store/mdlDatabase.h"
 #include "tests/reliability/Operator.h"
@@ -239,7 +239,7 @@ TEST_F(HostileSchemaTest, UnusableTablesAreRefusedByNameAndUsableOnesSaveExactly
         // The tool sees the file as the program does.
         bool checkReports = true;
         try {
-            checkReports = !cli::RegistryCheck::run(path).clean();
+            checkReports = !cli::checkRegistry(path).clean();
         } catch (const dao::Error&) {
         }
         EXPECT_EQ(checkReports, c.checked || c.refusal);
@@ -249,7 +249,7 @@ TEST_F(HostileSchemaTest, UnusableTablesAreRefusedByNameAndUsableOnesSaveExactly
         cli::Progress progress(quiet, false, "Importing");
         int imported = 0;
         try {
-            cli::Registry::importCsv(path, csv, progress);
+            cli::importCsv(path, csv, progress);
         } catch (const dao::Error& error) {
             imported = error.number();
         }

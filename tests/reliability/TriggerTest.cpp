@@ -4,7 +4,7 @@
 // save or import ends in a numbered error with nothing changed, or lands exactly as given, and
 // none runs past the bound of work.
 #include "cli/Progress.h"
-#include "cli/Registry.h"
+#include "cli/Import.h"
 #include "store/DBEngine.h"
 #include "store/Database.h"
 #include "store/Error.h"
@@ -211,7 +211,7 @@ TEST_F(TriggerTest, AnImportAddsExactlyItsRowsOrNothing) {
         std::istringstream csv("User,Password\ndave,davepw\nerin,erinpw\n");
         std::ostringstream quiet;
         cli::Progress progress(quiet, false, "Importing");
-        const Outcome outcome = attempt([&] { cli::Registry::importCsv(path, csv, progress); });
+        const Outcome outcome = attempt([&] { cli::importCsv(path, csv, progress); });
         EXPECT_LT(outcome.seconds, boundSeconds);
         EXPECT_EQ(outcome.number, c.number) << outcome.description;
         if (c.number != 0)
