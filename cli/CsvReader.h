@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace registry {
+namespace cli {
 
 // One record of a CSV file. A field is null when it was empty and unquoted, and empty text when
 // it was written as "" (two quotes): the file can tell the two apart, so we keep them apart.
@@ -62,4 +62,4 @@ private:
     std::size_t m_bytesRead = 0;
 };
 
-} // namespace registry
+} // namespace cli

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace registry {
+namespace cli {
 
 // Realistic made-up accounts for trying Vantrel: user names, passwords, people's names in several
 // scripts, descriptions with line breaks (CR LF), update addresses, and now and then a user name
@@ -39,4 +39,4 @@ private:
     std::vector<std::string> m_recentUsers; // a few earlier names, for the occasional duplicate
 };
 
-} // namespace registry
+} // namespace cli

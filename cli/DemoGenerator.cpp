@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
-#include "registry/DemoGenerator.h"
+#include "cli/DemoGenerator.h"
 
 #include <iterator>
 
-namespace registry {
+namespace cli {
 
 namespace {
 
@@ -145,4 +145,4 @@ void DemoGenerator::next(Account& account) {
     account[7] = dao::Variant(static_cast<int>(below(24)));     // an hour of the day
 }
 
-} // namespace registry
+} // namespace cli

@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace registry {
+namespace cli {
 
 // A file the tool was given cannot be made, read or written (outside the store, which reports
 // its own failures as dao::Error). The message names the file.
@@ -13,4 +13,4 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-} // namespace registry
+} // namespace cli

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-namespace registry {
+namespace cli {
 
 class CsvWriter;
 
@@ -31,4 +31,4 @@ public:
     static std::optional<std::size_t> characterCount(const std::string& text);
 };
 
-} // namespace registry
+} // namespace cli

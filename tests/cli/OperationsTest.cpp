@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
-#include "registry/Registry.h"
-#include "registry/FileError.h"
-#include "registry/Progress.h"
+#include "cli/Backup.h"
+#include "cli/Create.h"
+#include "cli/Export.h"
+#include "cli/FileError.h"
+#include "cli/Import.h"
+#include "cli/Progress.h"
 #include "store/DBEngine.h"
 #include "store/Error.h"
 #include "tests/support/OtherProgram.h"
@@ -21,19 +24,18 @@
 #include <unistd.h>
 
 using namespace testing_support;
-using registry::ImportResult;
-using registry::Progress;
-using registry::Registry;
+using cli::ImportResult;
+using cli::Progress;
 
 namespace {
 
 const char* const header = "User,Password,Name,Description,UpdateURL,Official,Date,Time\r\n";
 
-class RegistryTest : public ::testing::Test {
+class OperationsTest : public ::testing::Test {
 protected:
     std::string newRegistry(const std::string& name = "zarn.dat") {
         const std::string path = folder.file(name);
-        Registry::create(path);
+        cli::createRegistry(path);
         return path;
     }
 
@@ -45,20 +47,20 @@ protected:
     ImportResult import(const std::string& path, std::istream& input, bool allowDuplicateUsers = false) {
         std::ostringstream quiet;
         Progress progress(quiet, false, "Importing");
-        registry::ImportOptions options;
+        cli::ImportOptions options;
         options.allowDuplicateUsers = allowDuplicateUsers;
-        return Registry::importCsv(path, input, progress, options);
+        return cli::importCsv(path, input, progress, options);
     }
 
     static std::string exported(const std::string& path) {
         std::ostringstream output;
-        Registry::exportCsv(path, output);
+        cli::exportCsv(path, output);
         return output.str();
     }
 
     static std::string listed(const std::string& path) {
         std::ostringstream output;
-        Registry::listUsers(path, output);
+        cli::listUsers(path, output);
         return output.str();
     }
 
@@ -74,7 +76,7 @@ protected:
     TempFolder folder;
 };
 
-TEST_F(RegistryTest, InitMakesTheProgramsTableAndNeverReplacesAFile) {
+TEST_F(OperationsTest, InitMakesTheProgramsTableAndNeverReplacesAFile) {
     const std::string path = newRegistry();
     TempFolder programs;
     const std::string reference = makeRegistry(programs.path());
@@ -82,13 +84,13 @@ TEST_F(RegistryTest, InitMakesTheProgramsTableAndNeverReplacesAFile) {
     EXPECT_EQ(OtherProgram(path).text(schema), OtherProgram(reference).text(schema));
 
     writeBytes(folder.file("precious"), "not to be lost");
-    EXPECT_THROW(Registry::create(folder.file("precious")), registry::FileError);
+    EXPECT_THROW(cli::createRegistry(folder.file("precious")), cli::FileError);
     EXPECT_EQ(readBytes(folder.file("precious")), "not to be lost");
-    EXPECT_THROW(Registry::create(path), registry::FileError);
+    EXPECT_THROW(cli::createRegistry(path), cli::FileError);
     EXPECT_EQ(OtherProgram(path).number("SELECT count(*) FROM Servers"), 0);
 }
 
-TEST_F(RegistryTest, ExportThenImportGivesTheSameRows) {
+TEST_F(OperationsTest, ExportThenImportGivesTheSameRows) {
     const std::string source = newRegistry("source.dat");
     OtherProgram other(source);
     other.exec("INSERT INTO Servers VALUES ('zed', 'pw', NULL, 'lone' || char(13) || 'CR', NULL, 1, 0, 255)");
@@ -114,7 +116,7 @@ TEST_F(RegistryTest, ExportThenImportGivesTheSameRows) {
               "'ann',' sp ','Zoë 東京','\nlf first','',NULL,12,NULL|'zed','pw',NULL,'lone\rCR',NULL,1,0,255");
 }
 
-TEST_F(RegistryTest, EveryRefusedRecordIsReportedAndTheFileIsUnchanged) {
+TEST_F(OperationsTest, EveryRefusedRecordIsReportedAndTheFileIsUnchanged) {
     const std::string path = newRegistry();
     ASSERT_TRUE(import(path, "User,Password\nkeep,me\n").problems.empty());
     const std::string before = readBytes(path);
@@ -148,7 +150,7 @@ TEST_F(RegistryTest, EveryRefusedRecordIsReportedAndTheFileIsUnchanged) {
     EXPECT_EQ(listed(path), "keep\n");
 }
 
-TEST_F(RegistryTest, ImportNeverDoublesARegistry) {
+TEST_F(OperationsTest, ImportNeverDoublesARegistry) {
     struct Case {
         const char* csv;
         bool allowDuplicateUsers;
@@ -196,12 +198,12 @@ TEST_F(RegistryTest, ImportNeverDoublesARegistry) {
     }
 }
 
-TEST_F(RegistryTest, BackupIsOneMomentWhileAnotherProgramWrites) {
+TEST_F(OperationsTest, BackupIsOneMomentWhileAnotherProgramWrites) {
     const std::string path = folder.file("live.dat");
     {
         std::ostringstream quiet;
         Progress progress(quiet, false, {});
-        Registry::createDemo(path, 20000, 3, progress);
+        cli::createDemo(path, 20000, 3, progress);
     }
     // Another program adds accounts two at a time, each pair in one transaction, with a moment
     // between transactions as any program that saves has (a reader can never take its turn
@@ -228,7 +230,7 @@ TEST_F(RegistryTest, BackupIsOneMomentWhileAnotherProgramWrites) {
     std::vector<int> before;
     for (int i = 0; i < 3; ++i) {
         before.push_back(commits);
-        EXPECT_NO_THROW(Registry::backup(path, folder.file("copy" + std::to_string(i) + ".dat")));
+        EXPECT_NO_THROW(cli::backup(path, folder.file("copy" + std::to_string(i) + ".dat")));
         while (commits < before.back() + 3 && writerFailure.empty())
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
@@ -245,13 +247,13 @@ TEST_F(RegistryTest, BackupIsOneMomentWhileAnotherProgramWrites) {
     }
 
     writeBytes(folder.file("taken.dat"), "mine");
-    EXPECT_THROW(Registry::backup(path, folder.file("taken.dat")), registry::FileError);
+    EXPECT_THROW(cli::backup(path, folder.file("taken.dat")), cli::FileError);
     EXPECT_EQ(readBytes(folder.file("taken.dat")), "mine");
-    EXPECT_THROW(Registry::backup(folder.file("missing.dat"), folder.file("new.dat")), dao::Error);
+    EXPECT_THROW(cli::backup(folder.file("missing.dat"), folder.file("new.dat")), dao::Error);
     EXPECT_FALSE(std::filesystem::exists(folder.file("new.dat")));
 }
 
-TEST_F(RegistryTest, HeaderMustNameKnownColumnsOnceAndUser) {
+TEST_F(OperationsTest, HeaderMustNameKnownColumnsOnceAndUser) {
     const std::string path = newRegistry();
     const auto firstReason = [&](const std::string& csv) {
         const ImportResult result = import(path, csv);
@@ -265,7 +267,7 @@ TEST_F(RegistryTest, HeaderMustNameKnownColumnsOnceAndUser) {
     EXPECT_EQ(rows(path), "'x',NULL,NULL,NULL,NULL,1,NULL,NULL");
 }
 
-TEST_F(RegistryTest, MalformedCsvImportsNothing) {
+TEST_F(OperationsTest, MalformedCsvImportsNothing) {
     const std::string path = newRegistry();
     const ImportResult result = import(path, "User\r\nfine\r\nbro\"ken\r\n");
     ASSERT_EQ(result.problems.size(), 1u);
@@ -275,7 +277,7 @@ TEST_F(RegistryTest, MalformedCsvImportsNothing) {
 
 // A pipe whose writer sent the header and a few records, then waits: meanwhile another program
 // saves an account, and once the pipe ends the import lands too.
-TEST_F(RegistryTest, AStalledPipeKeepsNoOtherProgramFromSaving) {
+TEST_F(OperationsTest, AStalledPipeKeepsNoOtherProgramFromSaving) {
     const std::string path = newRegistry();
     int pipeEnds[2];
     ASSERT_EQ(pipe(pipeEnds), 0);
@@ -331,7 +333,7 @@ private:
     std::string m_filler;
 };
 
-TEST_F(RegistryTest, AFieldOrRecordLongerThanAnyIsRefusedAtOnce) {
+TEST_F(OperationsTest, AFieldOrRecordLongerThanAnyIsRefusedAtOnce) {
     const std::string path = newRegistry();
     struct Case {
         std::string prefix;
@@ -361,7 +363,7 @@ TEST_F(RegistryTest, AFieldOrRecordLongerThanAnyIsRefusedAtOnce) {
     EXPECT_EQ(listed(path), "");
 }
 
-TEST_F(RegistryTest, MillionsOfRefusedRecordsKeepAHundredAndCountTheRest) {
+TEST_F(OperationsTest, MillionsOfRefusedRecordsKeepAHundredAndCountTheRest) {
     const std::string path = newRegistry();
     std::string csv = "User,Password\r\n";
     for (int i = 0; i < 3'000'000; ++i)
@@ -370,13 +372,13 @@ TEST_F(RegistryTest, MillionsOfRefusedRecordsKeepAHundredAndCountTheRest) {
     ASSERT_EQ(result.problems.size(), 100u);
     EXPECT_EQ(result.moreProblems, 2'999'900u);
     EXPECT_EQ(result.problems.back().line, 101u);
-    std::size_t bytes = result.problems.capacity() * sizeof(registry::ImportProblem);
+    std::size_t bytes = result.problems.capacity() * sizeof(cli::ImportProblem);
     for (const auto& problem : result.problems)
         bytes += problem.reason.capacity();
     EXPECT_LT(bytes, 16'384u);
 }
 
-TEST_F(RegistryTest, HostileNamesAreStoredAndListedExactly) {
+TEST_F(OperationsTest, HostileNamesAreStoredAndListedExactly) {
     const std::string path = newRegistry();
     const std::string names[] = {"O'Brien",      "a\"b\"c",    "x; DROP TABLE", "100%", "_under_",   "%_%",
                                  "Ünïcödé-東京", "  spaced  ", "tab\tin",       "--",   "Robert');", "=1+2",
@@ -395,12 +397,12 @@ TEST_F(RegistryTest, HostileNamesAreStoredAndListedExactly) {
     EXPECT_EQ(OtherProgram(path).number("SELECT count(*) FROM Servers WHERE User LIKE '%\\%%' ESCAPE '\\'"), 2);
 }
 
-TEST_F(RegistryTest, DemoIsTheSameForASeedAndRealistic) {
+TEST_F(OperationsTest, DemoIsTheSameForASeedAndRealistic) {
     std::ostringstream quiet;
     Progress progress(quiet, false, "Making accounts");
-    Registry::createDemo(folder.file("a.dat"), 3000, 42, progress);
-    Registry::createDemo(folder.file("b.dat"), 3000, 42, progress);
-    Registry::createDemo(folder.file("c.dat"), 3000, 43, progress);
+    cli::createDemo(folder.file("a.dat"), 3000, 42, progress);
+    cli::createDemo(folder.file("b.dat"), 3000, 42, progress);
+    cli::createDemo(folder.file("c.dat"), 3000, 43, progress);
     const std::string a = exported(folder.file("a.dat"));
     EXPECT_EQ(a, exported(folder.file("b.dat")));
     EXPECT_NE(a, exported(folder.file("c.dat")));
@@ -422,13 +424,13 @@ TEST_F(RegistryTest, DemoIsTheSameForASeedAndRealistic) {
     EXPECT_EQ(exported(copy), a);
 
     writeBytes(folder.file("taken.dat"), "mine");
-    EXPECT_THROW(Registry::createDemo(folder.file("taken.dat"), 10, 1, progress), registry::FileError);
+    EXPECT_THROW(cli::createDemo(folder.file("taken.dat"), 10, 1, progress), cli::FileError);
     EXPECT_EQ(readBytes(folder.file("taken.dat")), "mine");
 }
 
 // The time bound stops one step of slow work, never a long job of quick steps: with a bound far
 // below what a demo's index "User" and a list of all its accounts take in all, both complete.
-TEST_F(RegistryTest, TheTimeBoundIsForEachStepNotForTheWhole) {
+TEST_F(OperationsTest, TheTimeBoundIsForEachStepNotForTheWhole) {
     using namespace std::chrono;
     // Far above a step, even on a busy machine under the sanitizers; far below the whole.
     constexpr milliseconds bound(100);
@@ -437,7 +439,7 @@ TEST_F(RegistryTest, TheTimeBoundIsForEachStepNotForTheWhole) {
     std::ostringstream quiet;
     Progress progress(quiet, false, "Making accounts");
     const auto start = steady_clock::now();
-    EXPECT_NO_THROW(Registry::createDemo(path, 200000, 1, progress));
+    EXPECT_NO_THROW(cli::createDemo(path, 200000, 1, progress));
     std::string names;
     EXPECT_NO_THROW(names = listed(path));
     const auto took = steady_clock::now() - start;
@@ -446,7 +448,7 @@ TEST_F(RegistryTest, TheTimeBoundIsForEachStepNotForTheWhole) {
     EXPECT_GT(took, 5 * bound) << "the work was too small to prove anything";
 }
 
-TEST_F(RegistryTest, StoreFailuresComeAsStoreErrors) {
+TEST_F(OperationsTest, StoreFailuresComeAsStoreErrors) {
     writeBytes(folder.file("text.dat"), "this is no database, just some text that is long enough to read");
     EXPECT_THROW(listed(folder.file("text.dat")), dao::Error);
     EXPECT_THROW(exported(folder.file("missing.dat")), dao::Error);

@@ -6,12 +6,15 @@
 #include <exception>
 #include <istream>
 #include <ostream>
-#include <string>
 
-namespace registry {
+namespace cli {
 
-// The vantrel-registry command line: parses the arguments of one run, carries out the command
-// and gives the exit status. Streams are passed in, so a whole run can be made in-process.
+struct Command;
+struct Invocation;
+
+// The vantrel-registry command line: reads the arguments of one run against the table of
+// commands (see Command.h), carries the command out and gives the exit status. Streams are
+// passed in, so a whole run can be made in-process.
 class CommandLine {
 public:
     enum ExitStatus : int {
@@ -30,17 +33,9 @@ public:
     int run(const QStringList& arguments);
 
 private:
-    int init(const QStringList& arguments);
-    int importCsv(const QStringList& arguments);
-    int exportCsv(const QStringList& arguments);
-    int list(const QStringList& arguments);
-    int demo(const QStringList& arguments);
-    int check(const QStringList& arguments);
-    int backup(const QStringList& arguments);
-
+    int runCommand(const Command& command, const QStringList& arguments);
     int usageError(const QString& command, const QString& message);
-    int failure(const QString& message);
-    int failure(const std::exception& error, const std::string& more = {});
+    int failure(const Command& command, const Invocation& invocation, const std::exception& error);
 
     std::istream& m_input;
     std::ostream& m_output;
@@ -48,4 +43,4 @@ private:
     bool m_progress;
 };
 
-} // namespace registry
+} // namespace cli

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "registry/CsvWriter.h"
+#include "cli/CsvWriter.h"
 
-namespace registry {
+namespace cli {
 
 namespace {
 
@@ -51,4 +51,4 @@ void CsvWriter::endRecord() {
     m_atRecordStart = true;
 }
 
-} // namespace registry
+} // namespace cli

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
-#include "registry/Progress.h"
+#include "cli/Progress.h"
 
 #include <algorithm>
 #include <sstream>
 
-namespace registry {
+namespace cli {
 
 Progress::Progress(std::ostream& output, bool enabled, std::string label, std::size_t total, std::string items)
     : m_output(output), m_enabled(enabled), m_label(std::move(label)), m_items(std::move(items)), m_total(total),
@@ -68,4 +68,4 @@ void Progress::finish() {
     m_enabled = false;
 }
 
-} // namespace registry
+} // namespace cli

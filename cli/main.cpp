@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "QtPluginFolder.h"
-#include "registry/CommandLine.h"
+#include "cli/CommandLine.h"
 
 #include <QCoreApplication>
 
@@ -14,6 +14,6 @@ int main(int argc, char* argv[]) {
     QCoreApplication::setApplicationVersion(QStringLiteral(VANTREL_VERSION));
     // The standard streams are used from C++ only: unsynchronised, they are buffered properly.
     std::ios::sync_with_stdio(false);
-    registry::CommandLine commandLine(std::cin, std::cout, std::cerr, isatty(STDERR_FILENO) != 0);
+    cli::CommandLine commandLine(std::cin, std::cout, std::cerr, isatty(STDERR_FILENO) != 0);
     return commandLine.run(QCoreApplication::arguments());
 }

@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: MIT
-#include "registry/AccountFormat.h"
+#include "cli/AccountFormat.h"
 
-#include "registry/CsvWriter.h"
+#include "cli/CsvWriter.h"
 #include "store/FieldRule.h"
 #include "store/Utf8.h"
 
 #include <charconv>
 #include <strings.h>
 
-namespace registry {
+namespace cli {
 
 namespace {
 
@@ -80,4 +80,4 @@ std::optional<std::size_t> AccountFormat::characterCount(const std::string& text
     return dao::utf8CharacterCount(text);
 }
 
-} // namespace registry
+} // namespace cli

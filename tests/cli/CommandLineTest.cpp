@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
-#include "registry/CommandLine.h"
-#include "registry/Registry.h"
+#include "cli/Backup.h"
+#include "cli/CommandLine.h"
 #include "tests/support/OtherProgram.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
+
+#include <QDir>
 
 #include <algorithm>
 #include <cstdlib>
@@ -16,7 +18,7 @@
 #include <unistd.h>
 
 using namespace testing_support;
-using registry::CommandLine;
+using cli::CommandLine;
 
 namespace {
 
@@ -364,10 +366,10 @@ TEST(CommandLineTest, BackupTouchesNothingItDidNotMake) {
     ASSERT_EQ(commandLine.run({"vantrel-registry", "init", source}), CommandLine::Success);
     writeBytes(folder.file("copy.dat-journal"), "theirs");
     const auto backup = [&](const std::function<void(const std::string&, const std::string&)>& hook) {
-        registry::Registry::setBackupHookForTesting(hook);
+        cli::setBackupHookForTesting(hook);
         error.str("");
         const int status = commandLine.run({"vantrel-registry", "backup", source, destination});
-        registry::Registry::setBackupHookForTesting({});
+        cli::setBackupHookForTesting({});
         return status;
     };
     EXPECT_EQ(backup([&](const std::string&, const std::string& dest) {
@@ -387,6 +389,39 @@ TEST(CommandLineTest, BackupTouchesNothingItDidNotMake) {
     EXPECT_EQ(readBytes(folder.file("copy.dat-journal")), "theirs");
     const auto files = std::distance(std::filesystem::directory_iterator(folder.path()), {});
     EXPECT_EQ(files, 3) << "the registry, its copy and the journal that was there: no copy left behind";
+}
+
+// A wrong command line is told in the same words whichever command it is for, names the help to
+// read, and makes no file.
+TEST(CommandLineTest, UsageErrorsSayWhatIsWrongAndWhereHelpIs) {
+    struct Case {
+        QStringList arguments;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{"frobnicate", "x"}, "unknown command 'frobnicate'.\nTry 'vantrel-registry --help'"},
+        {{"list"}, "list needs a FILE.\nTry 'vantrel-registry list --help'"},
+        {{"backup", "new.dat"}, "backup needs FILE and DEST.\nTry 'vantrel-registry backup --help'"},
+        {{"import", "new.dat", "a.csv", "b.csv"}, "too many arguments for import: 'b.csv'."},
+        {{"demo", "new.dat", "--seed", "2"}, "demo needs --accounts N.\nTry 'vantrel-registry demo --help'"},
+        {{"demo", "new.dat", "--accounts", "-3"}, "--accounts takes a whole number, not '-3'."},
+        {{"demo", "new.dat", "--accounts", "3", "--seed", "1e3"}, "--seed takes a whole number, not '1e3'."},
+        {{"check", "new.dat", "--quick"}, "Unknown option 'quick'.\nTry 'vantrel-registry check --help'"},
+    };
+    TempFolder folder;
+    const QString oldFolder = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(QString::fromStdString(folder.path())));
+    for (const Case& test : cases) {
+        std::istringstream input;
+        std::ostringstream output;
+        std::ostringstream error;
+        CommandLine commandLine(input, output, error, false);
+        EXPECT_EQ(commandLine.run(QStringList{"vantrel-registry"} + test.arguments), CommandLine::UsageError);
+        EXPECT_EQ(error.str().rfind("vantrel-registry: " + test.message, 0), 0u) << error.str();
+        EXPECT_EQ(output.str(), "");
+    }
+    QDir::setCurrent(oldFolder);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 0);
 }
 
 TEST(CommandLineTest, RunsInProcessWithGivenStreams) {

@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "registry/CsvReader.h"
+#include "cli/CsvReader.h"
 
 #include <cstddef>
 #include <string>
 #include <vector>
 
-namespace registry {
+namespace cli {
 
 // CSV records kept in memory until they are used: each record's line and fields back to back,
 // their lengths in a byte or two, in blocks of a mebibyte. They take about the bytes of the CSV
@@ -37,4 +37,4 @@ private:
     std::string m_packed; // the record being added, reused
 };
 
-} // namespace registry
+} // namespace cli

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace registry {
+namespace cli {
 
 // Writes RFC 4180 CSV: records end with CR LF; a field is quoted when it holds a comma, a quote,
 // a line break or leading or trailing white space, and quotes inside it are doubled. A null field
@@ -26,4 +26,4 @@ private:
     bool m_atRecordStart = true;
 };
 
-} // namespace registry
+} // namespace cli

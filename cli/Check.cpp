@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "registry/RegistryCheck.h"
+#include "cli/Check.h"
 
 #include "store/DBEngine.h"
 #include "store/Error.h"
@@ -16,7 +16,7 @@
 #include <fstream>
 #include <functional>
 
-namespace registry {
+namespace cli {
 
 namespace {
 
@@ -239,14 +239,14 @@ private:
 
 } // namespace
 
-std::chrono::milliseconds RegistryCheck::CheckTimeLimit(const std::string& path) {
+std::chrono::milliseconds checkTimeLimit(const std::string& path) {
     std::error_code unknown;
     const auto size = std::filesystem::file_size(path, unknown);
     const std::uintmax_t hundredsOfMebibytes = unknown ? 0 : size / (100u << 20);
     return std::chrono::seconds(60 + 10 * static_cast<long long>(hundredsOfMebibytes));
 }
 
-CheckReport RegistryCheck::run(const std::string& path, bool timeLimit) {
+CheckReport checkRegistry(const std::string& path, bool timeLimit) {
     CheckReport report;
     Checker checker(path, report);
     bool hotJournal = false;
@@ -276,7 +276,7 @@ CheckReport RegistryCheck::run(const std::string& path, bool timeLimit) {
 
     // Every long statement of the check runs from here, on this one connection. Reading the whole
     // file is the work asked for, so the few seconds that bound a save become a generous bound.
-    database->SetTimeLimit(timeLimit ? CheckTimeLimit(path) : std::chrono::milliseconds(0));
+    database->SetTimeLimit(timeLimit ? checkTimeLimit(path) : std::chrono::milliseconds(0));
     checker.checkIntegrity(*database);
     std::vector<dao::Field> fields;
     const std::string table = checker.checkTable(*database, fields);
@@ -290,4 +290,31 @@ CheckReport RegistryCheck::run(const std::string& path, bool timeLimit) {
     return report;
 }
 
-} // namespace registry
+RegistryUsers::RegistryUsers(dao::Database& database, const std::string& table) : m_database(database) {
+    try {
+        const std::string from = " FROM " + dao::quoteIdentifier(table);
+        // An empty registry holds no name to look up.
+        if (SQLite::Statement any(database.connection(), "SELECT 1" + from + " LIMIT 1"); any.executeStep())
+            m_lookup = std::make_unique<SQLite::Statement>(database.connection(),
+                                                           "SELECT 1" + from + " WHERE \"User\" = ?1 LIMIT 1");
+    } catch (const std::exception& failure) {
+        database.fail(failure);
+    }
+}
+
+RegistryUsers::~RegistryUsers() = default;
+
+bool RegistryUsers::has(const std::string& user) {
+    if (!m_lookup)
+        return false;
+    try {
+        m_lookup->bind(1, user);
+        const bool found = m_lookup->executeStep();
+        m_lookup->reset();
+        return found;
+    } catch (const std::exception& failure) {
+        m_database.fail(failure);
+    }
+}
+
+} // namespace cli

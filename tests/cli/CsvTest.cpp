@@ -1,17 +1,17 @@
 // SPDX-License-Identifier: MIT
-#include "registry/AccountFormat.h"
-#include "registry/CsvReader.h"
-#include "registry/CsvWriter.h"
+#include "cli/AccountFormat.h"
+#include "cli/CsvReader.h"
+#include "cli/CsvWriter.h"
 #include "store/Field.h"
 
 #include <gtest/gtest.h>
 
 #include <sstream>
 
-using registry::CsvReader;
-using registry::CsvRecord;
-using registry::CsvSyntaxError;
-using registry::CsvWriter;
+using cli::CsvReader;
+using cli::CsvRecord;
+using cli::CsvSyntaxError;
+using cli::CsvWriter;
 using Fields = std::vector<std::optional<std::string>>;
 
 namespace {
@@ -108,11 +108,11 @@ TEST(CsvTest, TextThatIsNotStrictUtf8IsRefusedAsTheStoreRefusesIt) {
     const char* const refused[] = {"\xED\xA0\x80", "a\xC0\xAF", "\xF4\x90\x80\x80", "\xE6\x9D"};
     for (const char* text : refused) {
         dao::Variant value;
-        EXPECT_NE(registry::AccountFormat::parse(name, std::string(text), value).find("UTF-8"), std::string::npos)
+        EXPECT_NE(cli::AccountFormat::parse(name, std::string(text), value).find("UTF-8"), std::string::npos)
             << text;
     }
     dao::Variant value;
-    EXPECT_EQ(registry::AccountFormat::parse(name, std::string("Zo\xC3\xAB \xF0\x9F\x94\x91"), value), "");
+    EXPECT_EQ(cli::AccountFormat::parse(name, std::string("Zo\xC3\xAB \xF0\x9F\x94\x91"), value), "");
     EXPECT_EQ(value, dao::Variant(std::string("Zo\xC3\xAB \xF0\x9F\x94\x91")));
 }
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "registry/CsvReader.h"
+#include "cli/CsvReader.h"
 
 #include <csv.h>
 
@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-namespace registry {
+namespace cli {
 
 namespace {
 
@@ -178,4 +178,4 @@ void CsvReader::read(const std::function<void(const CsvRecord&)>& onRecord) {
     deliver();
 }
 
-} // namespace registry
+} // namespace cli

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
-#include "registry/PackedRecords.h"
+#include "cli/PackedRecords.h"
 
 #include <algorithm>
 
-namespace registry {
+namespace cli {
 
 namespace {
 
@@ -71,4 +71,4 @@ bool PackedRecords::Reader::next(CsvRecord& record) {
     return true;
 }
 
-} // namespace registry
+} // namespace cli

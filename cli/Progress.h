@@ -6,7 +6,7 @@
 #include <ostream>
 #include <string>
 
-namespace registry {
+namespace cli {
 
 // A count of work done, with how far through the whole it is and the rate, redrawn in place a
 // few times a second on a terminal. When disabled (the stream is not a terminal) it writes
@@ -62,4 +62,4 @@ private:
     std::chrono::steady_clock::time_point m_last;
 };
 
-} // namespace registry
+} // namespace cli

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "registry/RegistryCheck.h"
-#include "registry/Progress.h"
-#include "registry/Registry.h"
+#include "cli/Check.h"
+#include "cli/Create.h"
+#include "cli/Progress.h"
 #include "store/Error.h"
 #include "tests/support/OtherProgram.h"
 #include "tests/support/TempFolder.h"
@@ -17,8 +17,7 @@
 #include <unistd.h>
 
 using namespace testing_support;
-using registry::CheckReport;
-using registry::RegistryCheck;
+using cli::CheckReport;
 
 namespace {
 
@@ -58,7 +57,7 @@ void crashWhileWriting(const std::string& path, const std::string& journalMode) 
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
-TEST(RegistryCheckTest, EveryKindOfProblemIsFoundAndCounted) {
+TEST(CheckTest, EveryKindOfProblemIsFoundAndCounted) {
     TempFolder folder;
     struct Case {
         const char* name;
@@ -68,8 +67,8 @@ TEST(RegistryCheckTest, EveryKindOfProblemIsFoundAndCounted) {
     };
     const auto demo = [&](const std::string& path) {
         std::ostringstream quiet;
-        registry::Progress progress(quiet, false, {});
-        registry::Registry::createDemo(path, 3000, 5, progress);
+        cli::Progress progress(quiet, false, {});
+        cli::createDemo(path, 3000, 5, progress);
     };
     const Case cases[] = {
         {"program's own, with accounts",
@@ -153,7 +152,7 @@ TEST(RegistryCheckTest, EveryKindOfProblemIsFoundAndCounted) {
         if (HasFatalFailure())
             return;
         const std::string before = readBytes(path);
-        const CheckReport report = RegistryCheck::run(path);
+        const CheckReport report = cli::checkRegistry(path);
         std::string all;
         for (const std::string& finding : report.findings)
             all += finding + "\n";
@@ -167,7 +166,7 @@ TEST(RegistryCheckTest, EveryKindOfProblemIsFoundAndCounted) {
     }
 }
 
-TEST(RegistryCheckTest, CountsAreExactAndListsStopAtAHundred) {
+TEST(CheckTest, CountsAreExactAndListsStopAtAHundred) {
     TempFolder folder;
     const std::string path = folder.file("many.dat");
     shell(path, std::string(foreignTable) + "CREATE INDEX User ON Servers (User);\n"
@@ -175,7 +174,7 @@ TEST(RegistryCheckTest, CountsAreExactAndListsStopAtAHundred) {
                                             "WHERE i < 250) INSERT INTO Servers (User, Password, Date) "
                                             "SELECT 'u' || (i % 120), 'pw', CASE WHEN i <= 130 THEN 256 END FROM n;\n"
                                             "INSERT INTO Servers (User) VALUES (NULL), (NULL), (NULL);\n");
-    const CheckReport report = RegistryCheck::run(path);
+    const CheckReport report = cli::checkRegistry(path);
     EXPECT_EQ(report.accounts, 253u);
     EXPECT_EQ(report.rowsBreakingRules, 130u);
     EXPECT_EQ(report.nullUsers, 3u);
@@ -184,9 +183,9 @@ TEST(RegistryCheckTest, CountsAreExactAndListsStopAtAHundred) {
     // 100 rows, a line saying more follow, 1 for the names without user, 100 shared names and theirs.
     EXPECT_EQ(report.findings.size(), 100u + 1 + 1 + 100 + 1);
 
-    EXPECT_THROW(RegistryCheck::run(folder.file("missing.dat")), dao::Error);
+    EXPECT_THROW(cli::checkRegistry(folder.file("missing.dat")), dao::Error);
     writeBytes(folder.file("text.dat"), "this is no database, just some text that is long enough to read");
-    EXPECT_THROW(RegistryCheck::run(folder.file("text.dat")), dao::Error);
+    EXPECT_THROW(cli::checkRegistry(folder.file("text.dat")), dao::Error);
 }
 
 } // namespace
