@@ -4,22 +4,15 @@
 #include "cli/Check.h"
 #include "cli/FileError.h"
 #include "cli/RegistryFile.h"
-#include "store/DBEngine.h"
 #include "store/Error.h"
 
-#include <SQLiteCpp/Backup.h>
-#include <SQLiteCpp/Database.h>
-#include <SQLiteCpp/Statement.h>
-#include <sqlite3.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 namespace cli {
@@ -121,15 +114,10 @@ std::string integrityDamage(const std::string& path, bool readOnly) {
     try {
         auto database = openRegistry(path, readOnly);
         database->SetTimeLimit(checkTimeLimit(path));
-        try {
-            SQLite::Statement integrity(database->connection(), "PRAGMA integrity_check");
-            while (integrity.executeStep() && damage.size() < 1000) {
-                const std::string message = integrity.getColumn(0).getString();
-                if (message != "ok")
-                    damage += (damage.empty() ? "" : "; ") + message;
-            }
-        } catch (const std::exception& failure) {
-            database->fail(failure);
+        for (const std::string& problem : database->IntegrityProblems()) {
+            if (damage.size() >= 1000)
+                break;
+            damage += (damage.empty() ? "" : "; ") + problem;
         }
         database->Close();
     } catch (const dao::Error& error) {
@@ -154,22 +142,8 @@ void backup(const std::string& path, const std::string& destination) {
     if (struct stat existing{}; ::lstat(destination.c_str(), &existing) == 0)
         refuseExisting(destination);
     PrivateCopy copy(destination, sourceStatus);
-    try {
-        SQLite::Database target(copy.path(), SQLite::OPEN_READWRITE);
-        SQLite::Backup backup(target, source->connection());
-        // Every page in one step, under one read lock: a copy of one moment, which another
-        // program's write cannot change half-way. A writer in the middle of its commit holds
-        // the file a little while; wait for it as the program would.
-        const auto deadline = std::chrono::steady_clock::now() + dao::DBEngine::instance().BusyTimeout();
-        for (int result = backup.executeStep(-1); result != SQLITE_DONE; result = backup.executeStep(-1)) {
-            if (std::chrono::steady_clock::now() > deadline)
-                throw dao::Error(dao::ErrorNumber::FileInUse,
-                                 dao::inQuotes(path) + " stayed locked by another program; no copy was made.");
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-    } catch (const SQLite::Exception& failure) {
-        throw dao::translate(failure, destination);
-    }
+    // A copy of one moment, which another program's write cannot change half-way.
+    source->CopyTo(copy.path(), destination);
     source->Close();
     if (backupHook)
         backupHook(copy.path(), destination);

@@ -7,9 +7,6 @@
 #include "store/ServersFields.h"
 #include "store/mdlDatabase.h"
 
-#include <SQLiteCpp/Database.h>
-#include <SQLiteCpp/Statement.h>
-#include <sqlite3.h>
 
 #include <cstring>
 #include <filesystem>
@@ -37,14 +34,6 @@ bool isNonEmptyFile(const std::string& path) {
     return std::filesystem::is_regular_file(path, failure) && std::filesystem::file_size(path, failure) > 0 && !failure;
 }
 
-// 1 when the value is strict UTF-8 text without a NUL character, as the store writes text.
-void validText(sqlite3_context* context, int, sqlite3_value** arguments) {
-    const auto* bytes = static_cast<const char*>(sqlite3_value_blob(arguments[0]));
-    const auto size = static_cast<std::size_t>(sqlite3_value_bytes(arguments[0]));
-    const std::string_view text(bytes ? bytes : "", bytes ? size : 0);
-    sqlite3_result_int(context, dao::FieldRule::TextRefusal(text).empty() ? 1 : 0);
-}
-
 // The condition that picks the values of `field` that break its rule: the negation of its CHECK
 // condition, and for text, what no SQL condition tells (see FieldRule::TextRefusal).
 std::string breaksRule(const dao::Field& field) {
@@ -70,15 +59,15 @@ std::string shownValue(const dao::Field& field) {
 
 // Why the value of `field` in column `at` (and, shown, in column `at + 1`) breaks its rule; the
 // query picked it as one that does.
-std::string reasonOf(const dao::Field& field, SQLite::Statement& rows, int at) {
+std::string reasonOf(const dao::Field& field, const dao::Statement& rows, int at) {
     const dao::FieldRule rule = field.Rule();
     const std::string name = "\"" + field.Name() + "\" ";
-    const SQLite::Column value = rows.getColumn(at);
     if (field.Type() != dao::FieldType::Text)
-        return name + "is " + rows.getColumn(at + 1).getString() + ", not " + rule.Wording();
+        return name + "is " + rows.text(at + 1) + ", not " + rule.Wording();
+    const dao::Variant value = rows.value(at);
     if (!value.isText())
-        return name + "holds " + rows.getColumn(at + 1).getString() + ", not text";
-    const std::string_view text(static_cast<const char*>(value.getBlob()), static_cast<std::size_t>(value.getBytes()));
+        return name + "holds " + rows.text(at + 1) + ", not text";
+    const std::string_view text = *value.text();
     if (!dao::FieldRule::TextRefusal(text).empty())
         return name + "is not valid UTF-8 text or holds a NUL character";
     const std::string reason = rule.RefusalOfText(text);
@@ -102,11 +91,7 @@ public:
     // Returns false when it failed.
     bool guarded(dao::Database& database, const std::function<void()>& step) {
         try {
-            try {
-                step();
-            } catch (const std::exception& failure) {
-                database.fail(failure);
-            }
+            database.guarded(step);
             return true;
         } catch (const dao::Error& error) {
             find(m_report.damage, error.description() + " (error " + std::to_string(error.number()) + ")");
@@ -127,12 +112,8 @@ public:
 
     void checkIntegrity(dao::Database& database) {
         guarded(database, [&] {
-            SQLite::Statement integrity(database.connection(), "PRAGMA integrity_check");
-            while (integrity.executeStep()) {
-                const std::string message = integrity.getColumn(0).getString();
-                if (message != "ok")
-                    find(m_report.damage, "damaged: " + message);
-            }
+            for (const std::string& problem : database.IntegrityProblems())
+                find(m_report.damage, "damaged: " + problem);
         });
     }
 
@@ -150,7 +131,7 @@ public:
             for (const dao::Field& field : mdlDatabase::ServersFields()) {
                 bool found = false;
                 for (const dao::Field& stored : servers.Fields())
-                    found = found || sqlite3_stricmp(stored.Name().c_str(), field.Name().c_str()) == 0;
+                    found = found || dao::sameName(stored.Name(), field.Name());
                 if (found)
                     present.push_back(field);
                 else
@@ -179,16 +160,18 @@ public:
         const std::string sql = "SELECT rowid, " + std::string(hasUser ? "\"User\"" : "NULL") + values + " FROM " +
                                 dao::quoteIdentifier(table) + " WHERE " + breaks;
         guarded(database, [&] {
-            database.connection().createFunction("vantrel_valid_text", 1, true, nullptr, validText);
-            SQLite::Statement rows(database.connection(), sql);
-            while (rows.executeStep()) {
-                std::string text = "row " + std::to_string(rows.getColumn(0).getInt64());
-                if (rows.getColumn(1).isText())
-                    text += " (user " + dao::inQuotes(rows.getColumn(1).getString()) + ")";
+            // 1 when the value is strict UTF-8 text without a NUL character, as the store writes text.
+            database.DefineTextTest("vantrel_valid_text",
+                                    [](std::string_view text) { return dao::FieldRule::TextRefusal(text).empty(); });
+            dao::Statement rows = database.Prepare(sql);
+            while (rows.step()) {
+                std::string text = "row " + std::to_string(rows.integer(0));
+                if (const dao::Variant user = rows.value(1); user.isText())
+                    text += " (user " + dao::inQuotes(*user.text()) + ")";
                 std::string separator = ": ";
                 for (std::size_t i = 0; i < fields.size(); ++i) {
                     const int at = 2 + 2 * static_cast<int>(i);
-                    if (!rows.getColumn(at).isNull()) {
+                    if (!rows.isNull(at)) {
                         text += separator + reasonOf(fields[i], rows, at);
                         separator = "; ";
                     }
@@ -201,9 +184,9 @@ public:
     void checkUsers(dao::Database& database, const std::string& table) {
         const std::string from = " FROM " + dao::quoteIdentifier(table);
         guarded(database, [&] {
-            SQLite::Statement nulls(database.connection(), "SELECT count(*)" + from + " WHERE \"User\" IS NULL");
-            nulls.executeStep();
-            if (const auto count = static_cast<std::size_t>(nulls.getColumn(0).getInt64()); count > 0)
+            dao::Statement nulls = database.Prepare("SELECT count(*)" + from + " WHERE \"User\" IS NULL");
+            nulls.step();
+            if (const auto count = static_cast<std::size_t>(nulls.integer(0)); count > 0)
                 find(m_report.nullUsers,
                      std::to_string(count) + (count == 1 ? " account has" : " accounts have") +
                          " no user name: Vantrel neither lists nor opens " + (count == 1 ? "it." : "them."),
@@ -211,13 +194,12 @@ public:
         });
         // Through the index "User", when there is one: the names come grouped already.
         guarded(database, [&] {
-            SQLite::Statement shared(database.connection(), "SELECT \"User\", count(*)" + from +
-                                                                " WHERE \"User\" IS NOT NULL GROUP BY \"User\" "
-                                                                "HAVING count(*) > 1");
-            while (shared.executeStep()) {
-                const auto count = static_cast<std::size_t>(shared.getColumn(1).getInt64());
+            dao::Statement shared = database.Prepare("SELECT \"User\", count(*)" + from +
+                                                     " WHERE \"User\" IS NOT NULL GROUP BY \"User\" HAVING count(*) > 1");
+            while (shared.step()) {
+                const auto count = static_cast<std::size_t>(shared.integer(1));
                 m_report.sharedNameAccounts += count;
-                find(m_report.sharedNames, "the user name " + dao::inQuotes(shared.getColumn(0).getString()) +
+                find(m_report.sharedNames, "the user name " + dao::inQuotes(shared.text(0)) +
                                                " is shared by " + std::to_string(count) +
                                                " accounts; the editor only opens the first.");
             }
@@ -226,9 +208,9 @@ public:
 
     void countAccounts(dao::Database& database, const std::string& table) {
         guarded(database, [&] {
-            SQLite::Statement count(database.connection(), "SELECT count(*) FROM " + dao::quoteIdentifier(table));
-            count.executeStep();
-            m_report.accounts = static_cast<std::size_t>(count.getColumn(0).getInt64());
+            dao::Statement count = database.Prepare("SELECT count(*) FROM " + dao::quoteIdentifier(table));
+            count.step();
+            m_report.accounts = static_cast<std::size_t>(count.integer(0));
         });
     }
 
@@ -291,15 +273,14 @@ CheckReport checkRegistry(const std::string& path, bool timeLimit) {
 }
 
 RegistryUsers::RegistryUsers(dao::Database& database, const std::string& table) : m_database(database) {
-    try {
+    database.guarded([&] {
         const std::string from = " FROM " + dao::quoteIdentifier(table);
         // An empty registry holds no name to look up.
-        if (SQLite::Statement any(database.connection(), "SELECT 1" + from + " LIMIT 1"); any.executeStep())
-            m_lookup = std::make_unique<SQLite::Statement>(database.connection(),
-                                                           "SELECT 1" + from + " WHERE \"User\" = ?1 LIMIT 1");
-    } catch (const std::exception& failure) {
-        database.fail(failure);
-    }
+        dao::Statement any = database.Prepare("SELECT 1" + from + " LIMIT 1");
+        if (any.step()) {
+            m_lookup = database.Prepare("SELECT 1" + from + " WHERE \"User\" = ?1 LIMIT 1");
+        }
+    });
 }
 
 RegistryUsers::~RegistryUsers() = default;
@@ -307,14 +288,12 @@ RegistryUsers::~RegistryUsers() = default;
 bool RegistryUsers::has(const std::string& user) {
     if (!m_lookup)
         return false;
-    try {
-        m_lookup->bind(1, user);
-        const bool found = m_lookup->executeStep();
-        m_lookup->reset();
+    return m_database.guarded([&] {
+        m_lookup.bindText(1, user);
+        const bool found = m_lookup.step();
+        m_lookup.reset();
         return found;
-    } catch (const std::exception& failure) {
-        m_database.fail(failure);
-    }
+    });
 }
 
 } // namespace cli

@@ -1,15 +1,13 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "store/Statement.h"
+
 #include <chrono>
 #include <cstddef>
-#include <memory>
 #include <string>
 #include <vector>
 
-namespace SQLite {
-class Statement;
-}
 namespace dao {
 class Database;
 }
@@ -62,7 +60,7 @@ public:
 
 private:
     dao::Database& m_database;
-    std::unique_ptr<SQLite::Statement> m_lookup; // none when the table held no row
+    dao::Statement m_lookup; // empty when the table held no row
 };
 
 } // namespace cli

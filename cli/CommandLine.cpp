@@ -140,7 +140,8 @@ int CommandLine::failure(const Command& command, const Invocation& invocation, c
     } else {
         text = (invocation.failureSubject.empty() ? std::string() : invocation.failureSubject + ": ") + error.what();
     }
-    m_error << programName << ": " << text << invocation.failureNote << '\n';
+    // Through UTF-16 and back: bytes of the file that are not UTF-8 come out as U+FFFD.
+    m_error << programName << ": " << QString::fromStdString(text + invocation.failureNote).toStdString() << '\n';
     return FileFailure;
 }
 
