@@ -4,6 +4,7 @@
 #include "cli/Progress.h"
 #include "store/Error.h"
 #include "tests/support/OtherProgram.h"
+#include "tests/support/SqliteShell.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -23,10 +24,8 @@ namespace {
 
 // Runs SQL through Debian's sqlite3 shell, as an operator or another program would make a file.
 void shell(const std::string& path, const std::string& sql) {
-    TempFolder scripts;
-    writeBytes(scripts.file("script.sql"), sql);
-    const std::string command = "sqlite3 -bail '" + path + "' < '" + scripts.file("script.sql") + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0) << sql;
+    const ShellRun run = runSqlite(path, sql);
+    ASSERT_EQ(run.status, 0) << sql << run.errors;
 }
 
 // A table as another program makes it: the right columns, none of the program's rules.
