@@ -133,7 +133,7 @@ def main():
     args = parser.parse_args()
     sizes = SIZES + ([LARGEST] if args.ten_million else [])
 
-    tool = os.path.join(args.build, "registry", "vantrel-registry")
+    tool = os.path.join(args.build, "cli", "vantrel-registry")
     startup = os.path.join(args.build, "bench", "vantrel-startup-probe")
     editor = os.path.join(args.build, "bench", "vantrel-editor-probe")
     typeahead = os.path.join(args.build, "bench", "vantrel-typeahead-probe")

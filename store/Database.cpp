@@ -6,14 +6,15 @@
 #include "store/Recordset.h"
 #include "store/Workspace.h"
 
+#include <SQLiteCpp/Backup.h>
 #include <SQLiteCpp/Database.h>
-#include <SQLiteCpp/Statement.h>
 #include <sqlite3.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <string_view>
 #include <thread>
 
 namespace dao {
@@ -71,41 +72,91 @@ std::string indexSql(const std::string& table, const TableDef::IndexDefinition& 
 
 } // namespace
 
-Database::Database(Workspace* workspace, std::string path, bool readOnly)
-    : m_workspace(workspace), m_path(std::move(path)) {
-    try {
-        // One connection is only ever used by one thread: SQLite's per-call locking is not needed.
-        const int flags = (readOnly ? SQLite::OPEN_READONLY : SQLite::OPEN_READWRITE) | SQLite::OPEN_NOMUTEX;
-        m_connection = std::make_unique<SQLite::Database>(m_path, flags,
-                                                          static_cast<int>(DBEngine::instance().BusyTimeout().count()));
-        m_busyTimeout = DBEngine::instance().BusyTimeout();
-        m_timeLimit = DBEngine::instance().TimeLimit();
-        sqlite3_busy_handler(m_connection->getHandle(), &Database::onBusy, this);
-        beginWork();
-        sqlite3_progress_handler(m_connection->getHandle(), progressPeriod, &Database::onProgress, this);
-        guardAgainstHostileFile(*m_connection);
-        // SQLite reads nothing until the first statement; read the schema now, so that a file
-        // that is not a database (or is locked past the busy timeout) fails the open itself.
+// A write transaction of this connection, with the write lock. BEGIN IMMEDIATE takes the lock
+// before anything is written, so a busy file is waited for here, up to the busy timeout, and
+// never fails half-way through the work; the write guard then runs under that lock. Until commit
+// or rollback, ending the object rolls the transaction back, and never throws.
+class Database::WriteTransaction {
+public:
+    explicit WriteTransaction(Database& database) : m_database(database) {
+        database.connection().exec("BEGIN IMMEDIATE");
+        m_open = true;
         try {
-            SQLite::Statement probe(*m_connection, "SELECT count(*) FROM sqlite_schema");
-            probe.executeStep();
-        } catch (const SQLite::Exception& failure) {
-            if (failure.getErrorCode() == SQLITE_TOOBIG)
-                refuseOversizedSchema();
-            throw;
-        }
-        // A write reported done must outlive a power cut. EXTRA also syncs the folder once the
-        // rollback journal is removed at commit; otherwise the journal can come back after the
-        // cut and the next open rolls the committed write back. The journal mode is the file's.
-        m_connection->exec("PRAGMA synchronous = EXTRA");
-    } catch (const std::exception& failure) {
-        try {
-            fail(failure); // while the connection still knows the system's error number
+            if (database.m_writeGuard)
+                database.m_writeGuard(database);
         } catch (...) {
-            m_connection.reset();
+            rollBackQuietly();
             throw;
         }
     }
+    WriteTransaction(const WriteTransaction&) = delete;
+    WriteTransaction& operator=(const WriteTransaction&) = delete;
+    ~WriteTransaction() { rollBackQuietly(); }
+
+    // Once COMMIT is asked for, the transaction is no longer rolled back here: a COMMIT that
+    // failed is resolved by failAfterCommit, which asks `landed` whether the write is in the file.
+    void commit(const std::function<bool()>& landed) {
+        m_open = false;
+        try {
+            m_database.connection().exec("COMMIT");
+        } catch (const std::exception& failure) {
+            m_database.failAfterCommit(failure, landed);
+        }
+    }
+
+    // After the time bound stopped a write, SQLite has rolled the transaction back itself.
+    void rollback() {
+        m_open = false;
+        if (!sqlite3_get_autocommit(m_database.connection().getHandle()))
+            m_database.connection().exec("ROLLBACK");
+    }
+
+private:
+    void rollBackQuietly() noexcept {
+        if (m_open && m_database.m_connection)
+            m_database.m_connection->tryExec("ROLLBACK");
+        m_open = false;
+    }
+
+    Database& m_database;
+    bool m_open = false;
+};
+
+Database::Database(Workspace* workspace, std::string path, bool readOnly)
+    : m_workspace(workspace), m_path(std::move(path)) {
+    try {
+        guarded([&] { open(readOnly); });
+    } catch (...) {
+        m_connection.reset();
+        throw;
+    }
+}
+
+void Database::open(bool readOnly) {
+    // One connection is only ever used by one thread: SQLite's per-call locking is not needed.
+    const int flags = (readOnly ? SQLite::OPEN_READONLY : SQLite::OPEN_READWRITE) | SQLite::OPEN_NOMUTEX;
+    m_connection = std::make_unique<SQLite::Database>(m_path, flags,
+                                                      static_cast<int>(DBEngine::instance().BusyTimeout().count()));
+    m_busyTimeout = DBEngine::instance().BusyTimeout();
+    m_timeLimit = DBEngine::instance().TimeLimit();
+    sqlite3_busy_handler(m_connection->getHandle(), &Database::onBusy, this);
+    beginWork();
+    sqlite3_progress_handler(m_connection->getHandle(), progressPeriod, &Database::onProgress, this);
+    guardAgainstHostileFile(*m_connection);
+    // SQLite reads nothing until the first statement; read the schema now, so that a file
+    // that is not a database (or is locked past the busy timeout) fails the open itself.
+    try {
+        Statement probe(m_connection->getHandle(), "SELECT count(*) FROM sqlite_schema");
+        probe.step();
+    } catch (const SQLite::Exception& failure) {
+        if (failure.getErrorCode() == SQLITE_TOOBIG)
+            refuseOversizedSchema();
+        throw;
+    }
+    // A write reported done must outlive a power cut. EXTRA also syncs the folder once the
+    // rollback journal is removed at commit; otherwise the journal can come back after the
+    // cut and the next open rolls the committed write back. The journal mode is the file's.
+    m_connection->exec("PRAGMA synchronous = EXTRA");
 }
 
 // The schema could not be read for a definition longer than the store reads as a value: read it
@@ -118,13 +169,13 @@ void Database::refuseOversizedSchema() {
     std::string name;
     std::int64_t length = 0;
     try {
-        SQLite::Statement oversized(*m_connection, "SELECT type, name, length(CAST(sql AS BLOB)) FROM sqlite_schema "
-                                                   "WHERE length(CAST(sql AS BLOB)) > ?1 ORDER BY 3 DESC LIMIT 1");
+        Statement oversized(connection, "SELECT type, name, length(CAST(sql AS BLOB)) FROM sqlite_schema "
+                                        "WHERE length(CAST(sql AS BLOB)) > ?1 ORDER BY 3 DESC LIMIT 1");
         oversized.bind(1, limit);
-        if (oversized.executeStep()) {
-            kind = oversized.getColumn(0).getString();
-            name = oversized.getColumn(1).getString();
-            length = oversized.getColumn(2).getInt64();
+        if (oversized.step()) {
+            kind = oversized.text(0);
+            name = oversized.text(1);
+            length = oversized.integer(2);
         }
     } catch (const SQLite::Exception&) {
     }
@@ -244,6 +295,73 @@ SQLite::Database& Database::connection() {
     return *m_connection;
 }
 
+Statement Database::Prepare(const std::string& sql) {
+    return guarded([&] { return Statement(connection().getHandle(), sql); });
+}
+
+std::int64_t Database::totalChanges() {
+    return sqlite3_total_changes64(connection().getHandle());
+}
+
+std::int64_t Database::lastInsertRowid() {
+    return sqlite3_last_insert_rowid(connection().getHandle());
+}
+
+std::vector<std::string> Database::IntegrityProblems(int limit) {
+    return guarded([&] {
+        beginWork();
+        Statement check = Prepare("PRAGMA integrity_check(" + std::to_string(std::max(limit, 1)) + ")");
+        std::vector<std::string> problems;
+        while (check.step())
+            if (std::string finding = check.text(0); finding != "ok")
+                problems.push_back(std::move(finding));
+        return problems;
+    });
+}
+
+void Database::CopyTo(const std::string& target, const std::string& shownAs) {
+    SQLite::Database& source = connection();
+    try {
+        SQLite::Database copy(target, SQLite::OPEN_READWRITE);
+        SQLite::Backup backup(copy, source);
+        // Every page in one step, under one read lock. A writer in the middle of its commit holds
+        // the file a little while; wait for it as the program would.
+        const auto deadline = std::chrono::steady_clock::now() + DBEngine::instance().BusyTimeout();
+        for (int result = backup.executeStep(-1); result != SQLITE_DONE; result = backup.executeStep(-1)) {
+            if (std::chrono::steady_clock::now() > deadline)
+                throw Error(ErrorNumber::FileInUse,
+                            inQuotes(m_path) + " stayed locked by another program; no copy was made.");
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    } catch (const SQLite::Exception& failure) {
+        throw translate(failure, shownAs.empty() ? target : shownAs);
+    }
+}
+
+namespace {
+
+// An SQL function of one value that gives whether a test holds for the value's bytes.
+void callTextTest(sqlite3_context* context, int, sqlite3_value** arguments) {
+    const auto& test = *static_cast<const std::function<bool(std::string_view)>*>(sqlite3_user_data(context));
+    const auto* bytes = static_cast<const char*>(sqlite3_value_blob(arguments[0]));
+    const auto size = static_cast<std::size_t>(sqlite3_value_bytes(arguments[0]));
+    sqlite3_result_int(context, test(std::string_view(bytes ? bytes : "", bytes ? size : 0)) ? 1 : 0);
+}
+
+void deleteTextTest(void* test) {
+    delete static_cast<std::function<bool(std::string_view)>*>(test);
+}
+
+} // namespace
+
+void Database::DefineTextTest(const std::string& name, std::function<bool(std::string_view)> test) {
+    SQLite::Database& database = connection();
+    auto owned = std::make_unique<std::function<bool(std::string_view)>>(std::move(test));
+    // SQLite owns the test from here on, and deletes it even when the definition fails.
+    guarded([&] { database.createFunction(name.c_str(), 1, true, owned.release(), callTextTest, nullptr, nullptr,
+                                          deleteTextTest); });
+}
+
 void Database::attach(Recordset* recordset) {
     m_recordsets.push_back(recordset);
 }
@@ -253,23 +371,20 @@ void Database::detach(Recordset* recordset) {
 }
 
 TableDef Database::TableDefs(const std::string& name) {
-    try {
+    return guarded([&] {
         beginWork();
-        SQLite::Statement lookup(connection(),
-                                 "SELECT name FROM sqlite_schema WHERE type = 'table' AND name = ?1 COLLATE NOCASE");
+        Statement lookup = Prepare("SELECT name FROM sqlite_schema WHERE type = 'table' AND name = ?1 COLLATE NOCASE");
         lookup.bind(1, name);
-        if (!lookup.executeStep())
+        if (!lookup.step())
             throw Error(ErrorNumber::TableNotFound, inQuotes(m_path) + " has no table " + inQuotes(name) + ".");
-        TableDef definition(*this, lookup.getColumn(0).getString(), true);
-        SQLite::Statement columns(connection(), "SELECT name, type FROM pragma_table_info(?1)");
+        TableDef definition(*this, lookup.text(0), true);
+        lookup.reset();
+        Statement columns = Prepare("SELECT name, type FROM pragma_table_info(?1)");
         columns.bind(1, definition.m_name);
-        while (columns.executeStep())
-            definition.m_fields.push_back(
-                Field::fromDeclaration(columns.getColumn(0).getString(), columns.getColumn(1).getString()));
+        while (columns.step())
+            definition.m_fields.push_back(Field::fromDeclaration(columns.text(0), columns.text(1)));
         return definition;
-    } catch (const std::exception& failure) {
-        fail(failure);
-    }
+    });
 }
 
 TableDef Database::CreateTableDef(const std::string& name) {
@@ -292,9 +407,9 @@ void Database::AppendTableDef(TableDef& definition) {
         indexes.push_back(indexSql(definition.m_name, index));
 
     write([&] {
-        SQLite::Statement exists(connection(), "SELECT 1 FROM sqlite_schema WHERE name = ?1 COLLATE NOCASE");
+        Statement exists = Prepare("SELECT 1 FROM sqlite_schema WHERE name = ?1 COLLATE NOCASE");
         exists.bind(1, definition.m_name);
-        if (exists.executeStep())
+        if (exists.step())
             throw Error(ErrorNumber::TableExists,
                         inQuotes(m_path) + " already has a table or index named " + inQuotes(definition.m_name) + ".");
         connection().exec(create);
@@ -318,110 +433,64 @@ void Database::storeIndex(const std::string& table, const TableDef::IndexDefinit
 }
 
 void Database::write(const std::function<void()>& work, std::function<bool()> landed) {
-    try {
-        beginWork();
-        if (m_inTransaction) {
-            try {
-                work();
-                m_landed = std::move(landed);
-            } catch (const std::exception& failure) {
-                try {
-                    fail(failure);
-                } catch (const Error& error) {
-                    // The file holds part of this write (or, after the work bound, SQLite has
-                    // rolled the whole transaction back): the transaction can only be undone.
-                    if (error.code() == ErrorNumber::UnexpectedChange || error.code() == ErrorNumber::WorkLimitExceeded)
-                        m_spoiledBy = std::make_unique<Error>(error);
-                    throw;
-                }
-            }
-            return;
-        }
-        // IMMEDIATE takes the write lock before anything is written, so a busy file is waited
-        // for here, up to the busy timeout, and never fails half-way through the work.
-        connection().exec("BEGIN IMMEDIATE");
+    beginWork();
+    if (m_transaction) {
         try {
-            if (m_writeGuard)
-                m_writeGuard(*this);
-            work();
-        } catch (...) {
-            connection().tryExec("ROLLBACK");
+            guarded(work);
+        } catch (const Error& error) {
+            // The file holds part of this write (or, after the work bound, SQLite has rolled the
+            // whole transaction back): the transaction can only be undone.
+            if (error.code() == ErrorNumber::UnexpectedChange || error.code() == ErrorNumber::WorkLimitExceeded)
+                m_spoiledBy = std::make_unique<Error>(error);
             throw;
         }
-    } catch (const std::exception& failure) {
-        fail(failure);
+        m_landed = std::move(landed);
+        return;
     }
-    try {
-        connection().exec("COMMIT");
-    } catch (const std::exception& failure) {
-        failAfterCommit(failure, landed);
-    }
+    guarded([&] {
+        WriteTransaction transaction(*this);
+        work();
+        transaction.commit(landed);
+    });
 }
 
 void Database::BeginTrans() {
-    if (m_inTransaction)
+    if (m_transaction)
         throw Error(ErrorNumber::InvalidArgument, "A transaction is already open on " + inQuotes(m_path) + ".");
     m_spoiledBy.reset();
-    try {
-        beginWork();
-        connection().exec("BEGIN IMMEDIATE");
-        try {
-            if (m_writeGuard)
-                m_writeGuard(*this);
-        } catch (...) {
-            connection().tryExec("ROLLBACK");
-            throw;
-        }
-    } catch (const std::exception& failure) {
-        fail(failure);
-    }
-    m_inTransaction = true;
+    beginWork();
+    m_transaction = guarded([&] { return std::make_unique<WriteTransaction>(*this); });
 }
 
 void Database::CommitTrans() {
-    if (!m_inTransaction)
+    if (!m_transaction)
         throw Error(ErrorNumber::InvalidArgument, "No transaction is open on " + inQuotes(m_path) + ".");
-    m_inTransaction = false;
+    const std::unique_ptr<WriteTransaction> transaction = std::move(m_transaction);
     const std::function<bool()> landed = std::move(m_landed);
     m_landed = nullptr;
     if (m_spoiledBy) {
         const Error spoiledBy = *m_spoiledBy;
         m_spoiledBy.reset();
-        connection().tryExec("ROLLBACK");
-        throw spoiledBy;
+        throw spoiledBy; // the transaction rolls back as it ends
     }
-    try {
-        beginWork();
-        connection().exec("COMMIT");
-    } catch (const std::exception& failure) {
-        failAfterCommit(failure, landed);
-    }
+    beginWork();
+    guarded([&] { transaction->commit(landed); });
 }
 
 void Database::Rollback() {
-    if (!m_inTransaction)
+    if (!m_transaction)
         throw Error(ErrorNumber::InvalidArgument, "No transaction is open on " + inQuotes(m_path) + ".");
-    m_inTransaction = false;
+    const std::unique_ptr<WriteTransaction> transaction = std::move(m_transaction);
     m_spoiledBy.reset();
     m_landed = nullptr;
-    try {
-        // After the time bound stopped a write, SQLite has rolled the transaction back itself.
-        if (!sqlite3_get_autocommit(connection().getHandle()))
-            connection().exec("ROLLBACK");
-    } catch (const std::exception& failure) {
-        fail(failure);
-    }
+    guarded([&] { transaction->rollback(); });
 }
 
 void Database::SetCacheSize(int kibibytes) {
     if (kibibytes < 1)
         throw Error(ErrorNumber::InvalidArgument, "The cache size must be at least 1 KiB.");
-    try {
-        // A negative cache_size counts kibibytes rather than pages.
-        connection().exec("PRAGMA cache_size = -" + std::to_string(kibibytes));
-    } catch (const std::exception& failure) {
-        fail(failure);
-    }
+    // A negative cache_size counts kibibytes rather than pages.
+    guarded([&] { connection().exec("PRAGMA cache_size = -" + std::to_string(kibibytes)); });
 }
 
 void Database::Close() {
@@ -430,9 +499,7 @@ void Database::Close() {
     for (Recordset* recordset : recordsets)
         recordset->Close();
     m_recordsets.clear();
-    if (m_connection && m_inTransaction)
-        m_connection->tryExec("ROLLBACK");
-    m_inTransaction = false;
+    m_transaction.reset(); // rolls back
     m_spoiledBy.reset();
     m_connection.reset();
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "store/Error.h"
+#include "store/Statement.h"
 #include "store/TableDef.h"
 
 #include <chrono>
@@ -9,6 +10,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace SQLite {
@@ -74,8 +77,45 @@ public:
     // The path the database was opened with.
     const std::string& Name() const { return m_path; }
 
+    // Compiles `sql` on this file. Throws Error: ObjectClosed, and the file's own failures. The
+    // statement's own failures are SQLite's: run it inside guarded. As with SQLite itself, the
+    // statement must end before the database closes.
+    Statement Prepare(const std::string& sql);
+
+    // Runs `work` and gives back what it returns. Whatever it throws leaves as the store's Error
+    // naming this file (an Error passes unchanged): the one way the store's operations, and
+    // anything working on the file through Prepare, report a failure.
+    template <typename Work>
+    decltype(auto) guarded(Work&& work) {
+        try {
+            return std::forward<Work>(work)();
+        } catch (const std::exception& failure) {
+            fail(failure);
+        }
+    }
+
+    // What SQLite's integrity check finds wrong with the file, at most `limit` findings; empty
+    // when the file is sound. The check runs under the time bound (see SetTimeLimit). Throws
+    // Error: DamagedFile or NotADatabase when the file cannot be read far enough to check it.
+    std::vector<std::string> IntegrityProblems(int limit = 100);
+
+    // Copies every page of the file, in one step under one read lock, into the existing file
+    // `target`, which it replaces: a copy of one moment that no other program's write can change
+    // half-way. A writer in the middle of its commit is waited for up to the busy timeout, then
+    // FileInUse. Failures name `shownAs` (the path the copy is known by; `target` when empty).
+    void CopyTo(const std::string& target, const std::string& shownAs = {});
+
+    // Makes `test` callable in this file's SQL as the function `name` of one value, giving 1 when
+    // the test holds for the value's bytes (its text, for a number) and 0 otherwise; null gives
+    // the test an empty text. Replaces an earlier function of that name.
+    void DefineTextTest(const std::string& name, std::function<bool(std::string_view)> test);
+
     // For the engine's own objects.
     SQLite::Database& connection();
+    // Rows inserted, changed or deleted on this connection since it opened, triggers included.
+    std::int64_t totalChanges();
+    // The row identity of the last row this connection inserted.
+    std::int64_t lastInsertRowid();
     void attach(Recordset* recordset);
     void detach(Recordset* recordset);
     // Runs `write` inside a write transaction, taking the write lock first (waiting out other
@@ -87,8 +127,9 @@ public:
     // BeginTrans opened one. Building an index reads every row once and runs none of the file's
     // triggers, so the work bound does not apply to it.
     void storeIndex(const std::string& table, const TableDef::IndexDefinition& index);
-    // Every SQLite failure leaves the engine as an Error naming this file. `systemError`: the
-    // failed call's errno, for a failure after which SQLite keeps none (0: unknown).
+    // Turns a failure into the Error naming this file: SQLite's by its result code (see
+    // translate), the time bound's as WorkLimitExceeded, an Error unchanged. Called by guarded.
+    // `systemError`: the failed call's errno, for a failure after which SQLite keeps none (0: unknown).
     [[noreturn]] void fail(const std::exception& failure, int systemError = 0) const;
     // Starts the time bound afresh: called before each operation of the store.
     void beginWork();
@@ -98,10 +139,12 @@ public:
     [[noreturn]] void failAfterCommit(const std::exception& failure, const std::function<bool()>& landed);
 
 private:
+    class WriteTransaction;
     friend class Workspace;
     Database(Workspace* workspace, std::string path, bool readOnly);
     void detachFromWorkspace() { m_workspace = nullptr; }
 
+    void open(bool readOnly);
     static int onProgress(void* database);
     static int onBusy(void* database, int attempt);
     void refuseOversizedSchema();
@@ -111,7 +154,8 @@ private:
     std::string m_path;
     std::unique_ptr<SQLite::Database> m_connection;
     std::vector<Recordset*> m_recordsets;
-    bool m_inTransaction = false;
+    // The transaction BeginTrans opened, until CommitTrans or Rollback.
+    std::unique_ptr<WriteTransaction> m_transaction;
     // A write inside BeginTrans that failed after changing the file: CommitTrans refuses.
     std::unique_ptr<Error> m_spoiledBy;
     std::function<void(Database&)> m_writeGuard;

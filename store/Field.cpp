@@ -28,6 +28,12 @@ std::string constraint(const std::string& field, const FieldRule& rule) {
 
 } // namespace
 
+bool sameName(std::string_view a, std::string_view b) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+}
+
 std::string quoteIdentifier(const std::string& name) {
     std::string quotedName = "\"";
     for (char c : name) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace dao {
 
@@ -59,5 +60,9 @@ private:
 
 // Quotes an SQL identifier: "like ""this""".
 std::string quoteIdentifier(const std::string& name);
+
+// Whether two names are the same to SQLite, which compares the names of tables, fields and
+// indexes without regard to the case of ASCII letters (and of no others), whatever the locale.
+bool sameName(std::string_view a, std::string_view b);
 
 } // namespace dao

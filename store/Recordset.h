@@ -1,20 +1,14 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "store/Statement.h"
+#include "store/IndexCursor.h"
+#include "store/RowWriter.h"
 #include "store/Variant.h"
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
-
-namespace SQLite {
-class Exception;
-class Statement;
-}
 
 namespace dao {
 
@@ -70,12 +64,12 @@ public:
     // exactly when the table is empty. Throws IndexNotFound for a name the table lacks, and
     // UnsupportedIndex for an index over expressions.
     void Index(const std::string& name);
-    const std::string& Index() const { return m_index; }
+    const std::string& Index() const { return m_cursor.index(); }
 
-    bool BOF() const { return m_bof; }
-    bool Eof() const { return m_eof; }
+    bool BOF() const { return m_cursor.bof(); }
+    bool Eof() const { return m_cursor.eof(); }
     // After Seek: true when no row matched.
-    bool NoMatch() const { return m_noMatch; }
+    bool NoMatch() const { return m_cursor.noMatch(); }
 
     void MoveFirst();
     // Throws NoCurrentRecord when already past the last row.
@@ -115,60 +109,24 @@ public:
 
 private:
     enum class EditMode { None, Edit, AddNew };
-    struct KeyColumn {
-        std::size_t column; // position in m_columns
-        std::string collation;
-        bool descending;
-    };
 
+    static std::vector<std::string> columnsOf(Database& database, const std::string& table);
     Database& database() const;
-    std::size_t columnIndex(const std::string& name) const;
     dao::Variant read(std::size_t column);
     bool appendText(std::size_t column, std::string& text);
     void assign(std::size_t column, dao::Variant&& value);
     void requireRow() const;
-
-    std::string scanSql(const std::string& where) const;
-    void startScan(const std::string& where, const std::vector<dao::Variant>& parameters);
-    void step();
-    void suspendScan();
-    std::int64_t rowid() const;
-    void resumeAfterCurrent();
-    std::int64_t writeBuffer(); // returns the row written
-    static bool rowHolds(Database& database, const std::string& table, std::int64_t rowid,
-                         const std::vector<std::pair<std::string, dao::Variant>>& values);
-    void checkOriginalValues(const std::string& shape);
-    std::int64_t checkWritten(const std::string& shape, const std::vector<std::size_t>& assigned, bool changed,
-                      std::int64_t changes);
-    sqlite3_stmt* rowReader(const std::string& shape, const std::vector<std::size_t>& columns);
-    [[noreturn]] void refuse(const SQLite::Exception& failure);
+    void endEdit();
 
     Database* m_database;
     std::string m_table;
     std::vector<std::string> m_columns;
-    std::string m_index;
-    std::vector<KeyColumn> m_keys;
-
-    // The scan: rowid, then the key columns, in index order.
-    RawStatement m_scan;
-    bool m_scanLive = false; // m_scan stands on the current row
-    bool m_bof = true;
-    bool m_eof = true;
-    bool m_noMatch = false;
-    std::int64_t m_rowid = 0;              // the current row's identity while the scan is suspended
-    std::vector<dao::Variant> m_savedKeys; // the current row's keys while the scan is suspended
-
-    // The current row's other fields, read on demand by row identity.
-    RawStatement m_rowQuery;
-    std::vector<dao::Variant> m_row;
-    bool m_rowLoaded = false;
+    IndexCursor m_cursor;
+    RowWriter m_writer;
 
     EditMode m_editMode = EditMode::None;
-    std::vector<std::optional<dao::Variant>> m_buffer;
-    std::vector<std::optional<dao::Variant>> m_original;
-    // Reads of chosen fields of one row by row identity, for the checks around a write.
-    std::unordered_map<std::string, RawStatement> m_rowReaders;
-    std::unordered_map<std::string, std::unique_ptr<SQLite::Statement>> m_writes;
+    RowWriter::Values m_buffer;
+    RowWriter::Values m_original;
 };
 
 } // namespace dao

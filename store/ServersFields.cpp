@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "store/ServersFields.h"
 
-#include <strings.h>
-
 namespace mdlDatabase {
 
 const std::vector<dao::Field>& ServersFields() {
@@ -34,7 +32,7 @@ const std::vector<dao::Field>& ServersFields() {
 
 bool IsSecretField(const std::string& name) {
     for (const dao::Field& field : ServersFields())
-        if (field.Secret() && strcasecmp(field.Name().c_str(), name.c_str()) == 0)
+        if (field.Secret() && dao::sameName(field.Name(), name))
             return true;
     return false;
 }

@@ -6,17 +6,8 @@
 #include "store/Recordset.h"
 
 #include <algorithm>
-#include <strings.h>
 
 namespace dao {
-
-namespace {
-
-bool sameName(const std::string& a, const std::string& b) {
-    return strcasecmp(a.c_str(), b.c_str()) == 0;
-}
-
-} // namespace
 
 TableDef::TableDef(Database& database, std::string name, bool stored)
     : m_database(&database), m_name(std::move(name)), m_stored(stored) {}

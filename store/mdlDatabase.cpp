@@ -8,7 +8,6 @@
 #include "store/TableSql.h"
 
 #include <SQLiteCpp/Database.h>
-#include <SQLiteCpp/Statement.h>
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -57,12 +56,12 @@ struct StoredTable {
     std::string sql;
 };
 
-StoredTable storedServers(SQLite::Database& connection, const std::string& file) {
-    SQLite::Statement object(connection, "SELECT name, coalesce(sql, '') FROM sqlite_schema WHERE type = 'table' "
-                                         "AND name = 'Servers' COLLATE NOCASE");
-    if (!object.executeStep())
+StoredTable storedServers(dao::Database& database, const std::string& file) {
+    dao::Statement object = database.Prepare("SELECT name, coalesce(sql, '') FROM sqlite_schema WHERE type = 'table' "
+                                             "AND name = 'Servers' COLLATE NOCASE");
+    if (!object.step())
         throw dao::Error(dao::ErrorNumber::TableNotFound, file + " has no table \"Servers\".");
-    return {object.getColumn(0).getString(), object.getColumn(1).getString()};
+    return {object.text(0), object.text(1)};
 }
 
 // The CHECK rules the program's own table carries, as their text reads.
@@ -125,26 +124,25 @@ bool declaresUnordered(const std::string& stat) {
 
 void ValidateServersTable(dao::Database& database) {
     const std::string file = dao::inQuotes(database.Name());
-    try {
-        SQLite::Database& connection = database.connection();
+    database.guarded([&] {
         // Everything is learnt from SQLite's schema table and the table's own columns: nothing of
         // another view or virtual table in the file is compiled or connected on the way.
-        SQLite::Statement object(connection, "SELECT name, type, rootpage, coalesce(sql, '') FROM sqlite_schema "
-                                             "WHERE type IN ('table', 'view') AND name = 'Servers' COLLATE NOCASE");
-        if (!object.executeStep())
+        dao::Statement object = database.Prepare("SELECT name, type, rootpage, coalesce(sql, '') FROM sqlite_schema "
+                                                 "WHERE type IN ('table', 'view') AND name = 'Servers' COLLATE NOCASE");
+        if (!object.step())
             throw dao::Error(dao::ErrorNumber::TableNotFound, file + " has no table \"Servers\".");
-        const std::string name = object.getColumn(0).getString();
+        const std::string name = object.text(0);
         const std::string table = "The table " + dao::inQuotes(name) + " in " + file;
         const std::string onlyOrdinary =
             ": Vantrel reads and saves accounts only in an ordinary table, whose rows it finds again by their "
             "row identity.";
-        if (object.getColumn(1).getString() == "view")
+        if (object.text(1) == "view")
             throw dao::Error(dao::ErrorNumber::UnsupportedTable, table + " is a view, not a table" + onlyOrdinary);
         // A virtual table has no pages of its own in the file.
-        if (object.getColumn(2).getInt64() == 0)
+        if (object.integer(2) == 0)
             throw dao::Error(dao::ErrorNumber::UnsupportedTable, table + " is a virtual table" + onlyOrdinary);
         // The table's text tells what SQLite's pragmas do not, read without compiling anything.
-        const dao::TableSql declared = dao::TableSql::parse(object.getColumn(3).getString());
+        const dao::TableSql declared = dao::TableSql::parse(object.text(3));
         object.reset();
         for (const auto& clause : declared.conflictResolutions) {
             if (clause.text != "REPLACE" && clause.text != "IGNORE")
@@ -164,12 +162,12 @@ void ValidateServersTable(dao::Database& database) {
             std::string type;
         };
         std::vector<TextField> textFields;
-        SQLite::Statement fields(connection, "SELECT name, type, hidden FROM pragma_table_xinfo(?1)");
+        dao::Statement fields = database.Prepare("SELECT name, type, hidden FROM pragma_table_xinfo(?1)");
         fields.bind(1, name);
-        while (fields.executeStep()) {
-            const std::string field = fields.getColumn(0).getString();
+        while (fields.step()) {
+            const std::string field = fields.text(0);
             // 2 and 3: a generated field, virtual or stored, computed by an expression of the file.
-            if (const int hidden = fields.getColumn(2).getInt(); hidden == 2 || hidden == 3)
+            if (const std::int64_t hidden = fields.integer(2); hidden == 2 || hidden == 3)
                 throw dao::Error(dao::ErrorNumber::GeneratedField,
                                  table + " has a field " + dao::inQuotes(field) +
                                      " computed by an expression of the file (a generated column), which would "
@@ -184,13 +182,13 @@ void ValidateServersTable(dao::Database& database) {
             if (std::any_of(known.begin(), known.end(), [&](const dao::Field& f) {
                     return f.Type() == dao::FieldType::Text && upper(f.Name()) == upper(field);
                 }))
-                textFields.push_back({field, fields.getColumn(1).getString()});
+                textFields.push_back({field, fields.text(1)});
         }
         fields.reset();
 
         // No field is named rowid now, so SQLite answers for the row identity itself, which a
         // table WITHOUT ROWID lacks.
-        if (sqlite3_table_column_metadata(connection.getHandle(), "main", name.c_str(), "rowid", nullptr, nullptr,
+        if (sqlite3_table_column_metadata(database.connection().getHandle(), "main", name.c_str(), "rowid", nullptr, nullptr,
                                           nullptr, nullptr, nullptr) != SQLITE_OK)
             throw dao::Error(dao::ErrorNumber::UnsupportedTable,
                              table + " is a table WITHOUT ROWID, whose rows have no row identity" + onlyOrdinary);
@@ -206,57 +204,54 @@ void ValidateServersTable(dao::Database& database) {
         }
 
         // Without its index "User" every list and every lookup by user name would read the whole table.
-        SQLite::Statement index(connection, "SELECT 1 FROM sqlite_schema WHERE type = 'index' AND "
-                                            "name = 'User' COLLATE NOCASE AND tbl_name = ?1 COLLATE NOCASE");
+        dao::Statement index = database.Prepare("SELECT 1 FROM sqlite_schema WHERE type = 'index' AND "
+                                                "name = 'User' COLLATE NOCASE AND tbl_name = ?1 COLLATE NOCASE");
         index.bind(1, name);
-        if (!index.executeStep())
+        if (!index.step())
             throw dao::Error(dao::ErrorNumber::IndexNotFound, table + " has no index \"User\".");
         index.reset();
         // An index of some rows only cannot order them all.
-        SQLite::Statement partial(connection, "SELECT name FROM pragma_index_list(?1) WHERE partial AND "
-                                              "name = 'User' COLLATE NOCASE");
+        dao::Statement partial = database.Prepare("SELECT name FROM pragma_index_list(?1) WHERE partial AND "
+                                                  "name = 'User' COLLATE NOCASE");
         partial.bind(1, name);
-        if (partial.executeStep())
+        if (partial.step())
             throw dao::Error(dao::ErrorNumber::UnsupportedIndex,
-                             "The index " + dao::inQuotes(partial.getColumn(0).getString()) + " of " +
+                             "The index " + dao::inQuotes(partial.text(0)) + " of " +
                                  dao::inQuotes(name) + " in " + file +
                                  " holds only the accounts its WHERE clause chooses, so it cannot list them all. "
                                  "Make it anew over every row with another program.");
         partial.reset();
 
-        SQLite::Statement statistics(connection,
-                                     "SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = 'sqlite_stat1'");
-        if (!statistics.executeStep())
+        dao::Statement statistics =
+            database.Prepare("SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = 'sqlite_stat1'");
+        if (!statistics.step())
             return;
         statistics.reset();
         // SQLite finds the index of a statistics row by its name alone, whatever table the row
         // names, and reads the statistics as text whatever they are stored as.
-        SQLite::Statement stat(connection,
-                               "SELECT CAST(stat AS TEXT) FROM sqlite_stat1 WHERE idx = 'User' COLLATE NOCASE");
-        while (stat.executeStep())
-            if (declaresUnordered(stat.getColumn(0).getString()))
+        dao::Statement stat =
+            database.Prepare("SELECT CAST(stat AS TEXT) FROM sqlite_stat1 WHERE idx = 'User' COLLATE NOCASE");
+        while (stat.step())
+            if (declaresUnordered(stat.text(0)))
                 throw dao::Error(dao::ErrorNumber::MisleadingStatistics,
                                  "The statistics in " + file +
                                      " (table sqlite_stat1) declare the index \"User\" unordered, so every list "
                                      "and every lookup by user name would sort all accounts. Vantrel changes "
                                      "nothing unasked: remove that row of sqlite_stat1, or run ANALYZE, with another "
                                      "program.");
-    } catch (const std::exception& failure) {
-        database.fail(failure);
-    }
+    });
 }
 
 void ValidateServersForWriting(dao::Database& database) {
     const std::string file = dao::inQuotes(database.Name());
-    try {
-        SQLite::Database& connection = database.connection();
-        const StoredTable servers = storedServers(connection, file);
+    database.guarded([&] {
+        const StoredTable servers = storedServers(database, file);
         std::vector<std::string> found;
-        SQLite::Statement triggers(connection, "SELECT name FROM sqlite_schema WHERE type = 'trigger' AND "
-                                               "tbl_name = ?1 COLLATE NOCASE ORDER BY name");
+        dao::Statement triggers = database.Prepare("SELECT name FROM sqlite_schema WHERE type = 'trigger' AND "
+                                                   "tbl_name = ?1 COLLATE NOCASE ORDER BY name");
         triggers.bind(1, servers.name);
-        while (triggers.executeStep()) {
-            const std::string trigger = triggers.getColumn(0).getString();
+        while (triggers.step()) {
+            const std::string trigger = triggers.text(0);
             found.push_back("the trigger " + dao::inQuotes(trigger) + " (remove it with DROP TRIGGER " +
                             dao::quoteIdentifier(trigger) + ")");
         }
@@ -267,15 +262,16 @@ void ValidateServersForWriting(dao::Database& database) {
                                 (check.owner.empty() ? "" : " of " + dao::inQuotes(check.owner)) +
                                 " (make the table anew without it: export the accounts, make a new registry with "
                                 "vantrel-registry init and import them)");
-        SQLite::Statement indexes(connection, "SELECT l.name, l.partial, EXISTS (SELECT 1 FROM pragma_index_xinfo(l.name) "
-                                              "WHERE cid = -2) FROM pragma_index_list(?1) AS l ORDER BY l.name");
+        dao::Statement indexes =
+            database.Prepare("SELECT l.name, l.partial, EXISTS (SELECT 1 FROM pragma_index_xinfo(l.name) "
+                             "WHERE cid = -2) FROM pragma_index_list(?1) AS l ORDER BY l.name");
         indexes.bind(1, servers.name);
-        while (indexes.executeStep()) {
-            const bool partial = indexes.getColumn(1).getInt() != 0;
-            const bool expression = indexes.getColumn(2).getInt() != 0;
+        while (indexes.step()) {
+            const bool partial = indexes.integer(1) != 0;
+            const bool expression = indexes.integer(2) != 0;
             if (!partial && !expression)
                 continue;
-            const std::string index = indexes.getColumn(0).getString();
+            const std::string index = indexes.text(0);
             found.push_back("the index " + dao::inQuotes(index) +
                             (expression ? " over an expression" : " with a WHERE clause") +
                             " (remove it with DROP INDEX " + dao::quoteIdentifier(index) + ")");
@@ -290,9 +286,7 @@ void ValidateServersForWriting(dao::Database& database) {
                              " while the file's own code would run on the write: " + list +
                              ". Remove " + (found.size() == 1 ? "it" : "them") +
                              " with another program, then try again.");
-    } catch (const std::exception& failure) {
-        database.fail(failure);
-    }
+    });
 }
 
 std::string RegistryPath() {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ui/UserListView.h"
 
-#include "ui/UserListModel.h"
+#include "ui/PrefixSearch.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -13,6 +13,7 @@
 #include <climits>
 
 UserListView::UserListView(QWidget* parent) : QListView(parent) {
+    QListView::setModel(&m_users);
     setUniformItemSizes(true);
     setWordWrap(false);
     setTextElideMode(Qt::ElideRight);
@@ -25,7 +26,7 @@ int UserListView::rowHeight() const {
 }
 
 int UserListView::rows() const {
-    return model() ? model()->rowCount(rootIndex()) : 0;
+    return m_users.rowCount();
 }
 
 int UserListView::topRow() const {
@@ -233,12 +234,7 @@ void UserListView::focusInEvent(QFocusEvent* event) {
 }
 
 void UserListView::keyboardSearch(const QString& search) {
-    auto* users = qobject_cast<UserListModel*>(model());
-    if (!users) {
-        QListView::keyboardSearch(search);
-        return;
-    }
-    const int count = users->rowCount();
+    const int count = m_users.rowCount();
     if (count == 0)
         return;
 
@@ -264,7 +260,7 @@ void UserListView::keyboardSearch(const QString& search) {
     if (skipCurrent)
         start = start + 1 < count ? start + 1 : 0;
 
-    const int row = users->findPrefix(sameKey ? QString(m_typed.front()) : m_typed, start);
+    const int row = PrefixSearch::firstMatch(m_users.names(), sameKey ? QString(m_typed.front()) : m_typed, start);
     if (row >= 0)
-        setCurrentIndex(users->index(row, 0));
+        setCurrentIndex(m_users.index(row, 0));
 }

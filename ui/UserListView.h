@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "ui/UserListModel.h"
+
 #include <QAccessible>
 #include <QElapsedTimer>
 #include <QListView>
@@ -11,12 +13,16 @@
 // QListView lays out every row and keeps a position for each; a QTableView's row header keeps
 // eight bytes for each.) It stays a QListView for everything else, for assistive technology too.
 //
+// The view makes its model, the user names, and shows no other.
+//
 // The vertical scroll bar counts rows: its value is the top row.
 class UserListView : public QListView {
     Q_OBJECT
 
 public:
     explicit UserListView(QWidget* parent = nullptr);
+
+    UserListModel* users() { return &m_users; }
 
     // The height of every row: the font's line and a pixel above and below.
     int rowHeight() const;
@@ -48,6 +54,8 @@ protected:
     void focusInEvent(QFocusEvent* event) override;
 
 private:
+    using QListView::setModel;
+
     int rows() const;
     int topRow() const;
     // Rows that fit whole in the viewport; at least one.
@@ -56,6 +64,9 @@ private:
     qint64 rowAtY(int y) const;
     void announce(QAccessible::Event type, int row);
 
+    // A member, not a child object: it goes while the view is still whole, which lets go of it as
+    // of any model destroyed before its view.
+    UserListModel m_users;
     QString m_typed;
     QElapsedTimer m_lastKey;
 };

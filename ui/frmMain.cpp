@@ -6,6 +6,7 @@
 #include "ui/HandlerBoundary.h"
 #include "ui/LoadingSplash.h"
 #include "ui/MessageBox.h"
+#include "ui/PackedNames.h"
 #include "ui/Twips.h"
 #include "ui/UserListModel.h"
 #include "ui/UserListView.h"
@@ -51,7 +52,7 @@ void centreOnScreen(QWidget* window, QMargins frame) {
 frmMain::frmMain(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
-      m_lstUser(new UserListView(this)), m_users(new UserListModel(this)) {
+      m_lstUser(new UserListView(this)) {
     Accessibility::install();
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Vantrel"));
@@ -63,7 +64,6 @@ frmMain::frmMain(QWidget* parent)
     m_lstUser->setObjectName(QStringLiteral("lstUser"));
     m_lstUser->setAccessibleName(tr("User names"));
     m_lstUser->setGeometry(twips::rect(0, 0, 2055, 4740));
-    m_lstUser->setModel(m_users);
     m_lstUser->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_lstUser->setSelectionMode(QAbstractItemView::SingleSelection);
     m_lstUser->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -81,7 +81,7 @@ frmMain::LoadResult frmMain::Form_Load() {
         using mdlDatabase::rsServers;
         LoadingSplash loading; // gone when the handler ends, whichever way
         mdlDatabase::OpenDB();
-        UserListModel::Builder names;
+        PackedNames names;
         if (!rsServers->BOF()) {
             rsServers->MoveFirst();
             auto user = rsServers->Fields("User");
@@ -96,9 +96,13 @@ frmMain::LoadResult frmMain::Form_Load() {
             }
         }
         mdlDatabase::CloseDB();
-        m_users->setNames(std::move(names));
+        users()->setNames(std::move(names));
     });
     return loaded ? LoadResult::Loaded : LoadResult::Failed;
+}
+
+UserListModel* frmMain::users() const {
+    return m_lstUser->users();
 }
 
 frmMain::~frmMain() {
@@ -116,7 +120,7 @@ void frmMain::lstUser_DblClick() {
     }
     auto* editor = new frmEdit();
     const QModelIndexList selected = m_lstUser->selectionModel()->selectedIndexes();
-    editor->User = selected.isEmpty() ? QString() : m_users->name(selected.front().row());
+    editor->User = selected.isEmpty() ? QString() : users()->name(selected.front().row());
     if (!editor->load()) {
         delete editor;
         return;

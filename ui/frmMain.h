@@ -28,7 +28,7 @@ public:
     LoadResult Form_Load();
 
     UserListView* lstUser() const { return m_lstUser; }
-    UserListModel* users() const { return m_users; }
+    UserListModel* users() const;
     // The one editor, while it is loaded.
     frmEdit* editor() const { return m_editor; }
 
@@ -36,6 +36,5 @@ private:
     void lstUser_DblClick();
 
     UserListView* m_lstUser;
-    UserListModel* m_users;
     QPointer<frmEdit> m_editor;
 };

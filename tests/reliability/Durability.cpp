@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "tests/reliability/Durability.h"
 
-#include "registry/Progress.h"
-#include "registry/Registry.h"
+#include "cli/Progress.h"
+#include "cli/Import.h"
 #include "store/Error.h"
 #include "store/mdlDatabase.h"
 #include "tests/support/FaultVfs.h"
@@ -132,11 +132,11 @@ Outcome DurabilityBench::run(const std::string& folder, const std::function<void
     if (m_case.operation == Operation::Import) {
         std::istringstream csv(importCsv());
         std::ostringstream quiet;
-        auto progress = registry::Progress::disabled(quiet);
+        auto progress = cli::Progress::disabled(quiet);
         Outcome outcome;
         start();
         try {
-            const auto result = registry::Registry::importCsv(folder + "/zarn.dat", csv, progress);
+            const auto result = cli::importCsv(folder + "/zarn.dat", csv, progress);
             outcome.done = result.accounts == importedAccounts && result.problems.empty();
             outcome.unconfirmed = !result.unconfirmed.empty();
             if (!outcome.done)

@@ -4,9 +4,9 @@
 // or skip rows or run the file's own code, and statistics planted to make the list slow. Each
 // ends in a numbered error that names the reason, with the file left byte for byte as it was,
 // or in a list and a save that are correct; the import and the check agree with the program.
-#include "registry/Progress.h"
-#include "registry/Registry.h"
-#include "registry/RegistryCheck.h"
+#include "cli/Progress.h"
+#include "cli/Check.h"
+#include "cli/Import.h"
 #include "store/Error.h"
 #include "store/mdlDatabase.h"
 #include "tests/reliability/Scale.h"
@@ -227,17 +227,17 @@ TEST_F(HostileSchemaTest, UnusableTablesAreRefusedByNameAndUsableOnesSaveExactly
         // The tool sees the file as the program does.
         bool checkReports = true;
         try {
-            checkReports = !registry::RegistryCheck::run(path).clean();
+            checkReports = !cli::checkRegistry(path).clean();
         } catch (const dao::Error&) {
         }
         EXPECT_EQ(checkReports, c.checked || c.refusal);
         const std::string beforeImport = readBytes(path);
         std::istringstream csv("User,Password\ncarl,cpw\n");
         std::ostringstream quiet;
-        registry::Progress progress(quiet, false, "Importing");
+        cli::Progress progress(quiet, false, "Importing");
         int imported = 0;
         try {
-            registry::Registry::importCsv(path, csv, progress);
+            cli::importCsv(path, csv, progress);
         } catch (const dao::Error& error) {
             imported = error.number();
         }

@@ -3,8 +3,8 @@
 // replace, ignore, grow the file or loop without end, and columns whose type converts text. Each
 // save or import ends in a numbered error with nothing changed, or lands exactly as given, and
 // none runs past the bound of work.
-#include "registry/Progress.h"
-#include "registry/Registry.h"
+#include "cli/Progress.h"
+#include "cli/Import.h"
 #include "store/DBEngine.h"
 #include "store/Database.h"
 #include "store/Error.h"
@@ -210,8 +210,8 @@ TEST_F(TriggerTest, AnImportAddsExactlyItsRowsOrNothing) {
         const std::string before = contents(path);
         std::istringstream csv("User,Password\ndave,davepw\nerin,erinpw\n");
         std::ostringstream quiet;
-        registry::Progress progress(quiet, false, "Importing");
-        const Outcome outcome = attempt([&] { registry::Registry::importCsv(path, csv, progress); });
+        cli::Progress progress(quiet, false, "Importing");
+        const Outcome outcome = attempt([&] { cli::importCsv(path, csv, progress); });
         EXPECT_LT(outcome.seconds, boundSeconds);
         EXPECT_EQ(outcome.number, c.number) << outcome.description;
         if (c.number != 0)

@@ -30,14 +30,14 @@ TEST(FieldRuleTest, SqlConditionAndValueTestAgreeAtEveryLimit) {
     SQLite::Database memory(":memory:", SQLite::OPEN_READWRITE);
     for (const dao::Field& field : mdlDatabase::ServersFields()) {
         const dao::FieldRule rule = field.Rule();
-        const dao::RawStatement values = dao::prepare(
-            memory.getHandle(), "SELECT v, " + rule.Condition("v") + " FROM (SELECT column1 AS v FROM (" +
-                                    std::string(boundaryValues) + "))");
+        dao::Statement values(memory.getHandle(), "SELECT v, " + rule.Condition("v") +
+                                                      " FROM (SELECT column1 AS v FROM (" +
+                                                      std::string(boundaryValues) + "))");
         int kept = 0;
         int refused = 0;
-        while (dao::stepRow(values.get())) {
-            const dao::Variant value = dao::columnValue(values.get(), 0);
-            const bool keptBySql = sqlite3_column_int(values.get(), 1) != 0;
+        while (values.step()) {
+            const dao::Variant value = values.value(0);
+            const bool keptBySql = values.integer(1) != 0;
             const std::string reason = rule.Refusal(value);
             EXPECT_EQ(keptBySql, reason.empty()) << field.Name() << " and " << value.describe() << ": " << reason;
             ++(keptBySql ? kept : refused);

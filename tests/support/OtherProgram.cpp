@@ -52,13 +52,11 @@ void OtherProgram::addRows(const std::string& fields, const std::vector<std::vec
     for (std::size_t i = 0, n = static_cast<std::size_t>(std::count(fields.begin(), fields.end(), ',')) + 1; i < n; ++i)
         places += (i ? ", ?" : "?") + std::to_string(i + 1);
     SQLite::Transaction transaction(m_connection);
-    const dao::RawStatement insert =
-        dao::prepare(m_connection.getHandle(), "INSERT INTO Servers (" + fields + ") VALUES (" + places + ")");
+    dao::Statement insert(m_connection.getHandle(), "INSERT INTO Servers (" + fields + ") VALUES (" + places + ")");
     for (const auto& row : rows) {
         for (std::size_t i = 0; i < row.size(); ++i)
-            dao::bindValue(insert.get(), static_cast<int>(i + 1), row[i]);
-        dao::stepRow(insert.get());
-        sqlite3_reset(insert.get());
+            insert.bind(static_cast<int>(i + 1), row[i]);
+        insert.run();
     }
     transaction.commit();
 }

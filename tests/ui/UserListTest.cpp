@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
+#include "ui/PackedNames.h"
 #include "ui/UserListModel.h"
 #include "ui/UserListView.h"
 #include "ui/frmMain.h"
 
+#include <QAbstractItemModelTester>
 #include <QAccessible>
 #include <QApplication>
 #include <QImage>
@@ -17,11 +19,11 @@
 
 namespace {
 
-UserListModel::Builder namesOf(const std::vector<std::string>& names) {
-    UserListModel::Builder builder;
+PackedNames namesOf(const std::vector<std::string>& names) {
+    PackedNames packed;
     for (const std::string& name : names)
-        builder.append(name);
-    return builder;
+        packed.append(name);
+    return packed;
 }
 
 // A list window holding `names`, shown, without a registry behind it.
@@ -39,7 +41,7 @@ public:
     frmMain window;
 };
 
-TEST(UserList, InvisibleCharactersAreShownAsMarks) {
+TEST(UserListTest, InvisibleCharactersAreShownAsMarks) {
     struct Case {
         const char* stored;
         const char* shown;
@@ -79,7 +81,7 @@ TEST(UserList, InvisibleCharactersAreShownAsMarks) {
     }
 }
 
-TEST(UserList, TooltipsShowTheWholeNameAndTheCodePointsOfAnyButPrintableAscii) {
+TEST(UserListTest, TooltipsShowTheWholeNameAndTheCodePointsOfAnyButPrintableAscii) {
     UserListModel model;
     model.setNames(namesOf({"admin", "\u0430dmin", "<b>x</b> ", "a-very-long-user-name-wider-than-the-list"}));
     auto tip = [&](int row) { return model.index(row, 0).data(Qt::ToolTipRole).toString(); };
@@ -89,7 +91,7 @@ TEST(UserList, TooltipsShowTheWholeNameAndTheCodePointsOfAnyButPrintableAscii) {
     EXPECT_TRUE(tip(3).contains("a-very-long-user-name-wider-than-the-list"));
 }
 
-TEST(UserList, NamesThatDifferOnlyInInvisibleCharactersNeverPaintAlike) {
+TEST(UserListTest, NamesThatDifferOnlyInInvisibleCharactersNeverPaintAlike) {
     const std::vector<std::string> alike = {" admin",      "admin",       "admin ",      "ad\u200Bmin",
                                             "admin\u200D", "\uFEFFadmin", "ad\u00ADmin", "ad\u2060min"};
     ShownList list(alike);
@@ -98,7 +100,7 @@ TEST(UserList, NamesThatDifferOnlyInInvisibleCharactersNeverPaintAlike) {
             EXPECT_NE(list.row(int(a)), list.row(int(b))) << alike[a] << " and " << alike[b];
 }
 
-TEST(UserList, ABidiOverrideActsNeitherOnItsNameNorOnItsNeighbours) {
+TEST(UserListTest, ABidiOverrideActsNeitherOnItsNameNorOnItsNeighbours) {
     ShownList overridden({"\u202Eabc", "user\u202E123", "xyz"});
     ShownList plain({"\u202Eabc", "user321", "xyz"});
     EXPECT_EQ(overridden.window.lstUser()->model()->index(1, 0).data().toString(), "user⟨U+202E⟩123");
@@ -106,7 +108,7 @@ TEST(UserList, ABidiOverrideActsNeitherOnItsNameNorOnItsNeighbours) {
     EXPECT_EQ(overridden.row(2), plain.row(2)) << "the next name is drawn as it is";
 }
 
-TEST(UserList, HomeAndEndGoToTheFirstAndLastNameAndNoKeyOpensTheEditor) {
+TEST(UserListTest, HomeAndEndGoToTheFirstAndLastNameAndNoKeyOpensTheEditor) {
     ShownList list({"alice", "bob", "carol", "dave"});
     UserListView* view = list.window.lstUser();
     view->setFocus();
@@ -122,9 +124,24 @@ TEST(UserList, HomeAndEndGoToTheFirstAndLastNameAndNoKeyOpensTheEditor) {
     EXPECT_EQ(list.window.editor(), nullptr);
 }
 
+// Qt's own checks of what a model promises its views, through every load of a shown list: with
+// names, empty, and loaded again. A broken promise ends the run.
+TEST(UserListTest, KeepsTheModelContractWhenLoadedEmptiedAndReloaded) {
+    ShownList list({"bob", "alice"});
+    UserListModel* users = list.window.users();
+    QAbstractItemModelTester tester(users, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    const std::vector<std::string> loads[] = {{}, {"alice", "bob", "\u202Eabc"}, {"bob"}, {}};
+    for (const std::vector<std::string>& names : loads) {
+        list.window.lstUser()->setCurrentIndex(users->index(0, 0));
+        users->setNames(namesOf(names));
+        EXPECT_EQ(users->rowCount(), int(names.size()));
+        EXPECT_FALSE(list.window.lstUser()->currentIndex().isValid()) << "no row of the old names stays current";
+    }
+}
+
 // A million names in code point order, with letters whose case variants lie far apart in that
 // order: "K" and the Kelvin sign, "s" and the long s, final and other sigma, and so on.
-class MillionNames : public ::testing::Test {
+class UserListMillionNames : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         const std::vector<std::string> letters = {"a", "A", "b", "B",      "k", "K", "\u212A", "s", "S", "\u017F",
@@ -147,17 +164,16 @@ protected:
     static std::vector<std::string>* storedNames;
 };
 
-std::vector<std::string>* MillionNames::storedNames = nullptr;
+std::vector<std::string>* UserListMillionNames::storedNames = nullptr;
 
 // The reference is Qt's own linear search, QAbstractItemModel::match, over the same names as
 // plain strings: a typed prefix is looked for from the row after the current one when a search
 // starts or a letter is repeated ("kkk" steps through the names that start with "k"), else from
 // the current row, ignoring case and wrapping round.
-TEST_F(MillionNames, TypeAheadLandsWhereQtsOwnLinearScanLands) {
+TEST_F(UserListMillionNames, TypeAheadLandsWhereQtsOwnLinearScanLands) {
     UserListView view;
-    UserListModel users;
+    UserListModel& users = *view.users();
     users.setNames(namesOf(*storedNames));
-    view.setModel(&users);
     QStringList plain;
     for (const std::string& name : *storedNames)
         plain << QString::fromStdString(name);
@@ -212,7 +228,7 @@ TEST_F(MillionNames, TypeAheadLandsWhereQtsOwnLinearScanLands) {
     QApplication::setKeyboardInputInterval(400);
 }
 
-TEST_F(MillionNames, AScreenReaderSeesOneListItemPerName) {
+TEST_F(UserListMillionNames, AScreenReaderSeesOneListItemPerName) {
     QAccessible::setActive(true);
     ShownList list({});
     list.window.users()->setNames(namesOf(*storedNames));

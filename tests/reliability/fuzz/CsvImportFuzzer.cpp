@@ -3,9 +3,9 @@
 // AccountFormat against the rules of the account table, as the import does. Whatever is read
 // must, written again by CsvWriter after a header as the export writes it, read back the same.
 // Any crash, sanitizer report or broken round trip ends the run.
-#include "registry/AccountFormat.h"
-#include "registry/CsvReader.h"
-#include "registry/CsvWriter.h"
+#include "cli/AccountFormat.h"
+#include "cli/CsvReader.h"
+#include "cli/CsvWriter.h"
 #include "store/Field.h"
 #include "store/ServersFields.h"
 #include "store/Variant.h"
@@ -26,13 +26,13 @@ using Fields = std::vector<std::optional<std::string>>;
 }
 
 // Parses every field as the import would, and checks that what is accepted keeps the rules.
-void parseRecord(const registry::CsvRecord& record) {
+void parseRecord(const cli::CsvRecord& record) {
     if (record.line == 0 || record.fields.empty())
         broken("a record without a line or fields");
     for (std::size_t i = 0; i < record.fields.size(); ++i) {
         const dao::Field& field = mdlDatabase::ServersFields()[i % mdlDatabase::ServersFields().size()];
         dao::Variant value;
-        const std::string reason = registry::AccountFormat::parse(field, record.fields[i], value);
+        const std::string reason = cli::AccountFormat::parse(field, record.fields[i], value);
         if (!reason.empty())
             continue;
         if (!record.fields[i]) {
@@ -44,7 +44,7 @@ void parseRecord(const registry::CsvRecord& record) {
             const std::string* text = value.text();
             if (!text || *text != *record.fields[i])
                 broken("accepted text changed");
-            const auto count = registry::AccountFormat::characterCount(*text);
+            const auto count = cli::AccountFormat::characterCount(*text);
             if (!count || *count > static_cast<std::size_t>(field.Size()) || text->find('\0') != std::string::npos ||
                 (*count == 0 && !field.AllowZeroLength()))
                 broken("text against the field's rules was accepted");
@@ -61,11 +61,11 @@ void parseRecord(const registry::CsvRecord& record) {
 bool readAll(const std::string& csv, std::vector<Fields>& records) {
     std::istringstream input(csv);
     try {
-        registry::CsvReader(input).read([&](const registry::CsvRecord& record) {
+        cli::CsvReader(input).read([&](const cli::CsvRecord& record) {
             parseRecord(record);
             records.push_back(record.fields);
         });
-    } catch (const registry::CsvSyntaxError&) {
+    } catch (const cli::CsvSyntaxError&) {
         return false;
     }
     return true;
@@ -79,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
 
     std::ostringstream written;
-    registry::CsvWriter writer(written);
+    cli::CsvWriter writer(written);
     writer.field("User");
     writer.endRecord();
     for (const Fields& record : records) {

@@ -1,0 +1,354 @@
+// SPDX-License-Identifier: MIT
+#include "cli/Import.h"
+
+#include "cli/AccountFormat.h"
+#include "cli/Check.h"
+#include "cli/CsvReader.h"
+#include "cli/FileError.h"
+#include "cli/PackedRecords.h"
+#include "cli/Progress.h"
+#include "cli/RegistryFile.h"
+#include "store/Error.h"
+#include "store/mdlDatabase.h"
+
+#include <algorithm>
+#include <optional>
+#include <strings.h>
+#include <unordered_map>
+
+namespace cli {
+
+namespace {
+
+std::string columnList(const std::vector<dao::Field>& fields) {
+    std::string list;
+    for (std::size_t i = 0; i < fields.size(); ++i)
+        list += (i == 0 ? "" : i + 1 == fields.size() ? " and " : ", ") + fields[i].Name();
+    return list;
+}
+
+// Maps the header's columns to the table's fields. Returns false, with the problems added, when
+// the header cannot be used.
+bool readHeader(const CsvRecord& header, const std::vector<dao::Field>& fields, std::vector<std::size_t>& columns,
+                ImportResult& result) {
+    const std::size_t before = result.problemCount();
+    // A first record that names none of the columns, and is not a header saved with other
+    // separators, is data: its fields may be passwords, so none of them is quoted.
+    const auto names = [&](const std::optional<std::string>& field) {
+        return field && std::any_of(fields.begin(), fields.end(), [&](const dao::Field& known) {
+                   return strcasecmp(known.Name().c_str(), field->c_str()) == 0;
+               });
+    };
+    const auto separated = [](const std::optional<std::string>& field) {
+        return field && field->find_first_of(";\t") != std::string::npos;
+    };
+    if (std::none_of(header.fields.begin(), header.fields.end(), names) &&
+        std::none_of(header.fields.begin(), header.fields.end(), separated)) {
+        result.addProblem({header.line, "the first record names none of the columns, so the text has no header; "
+                                        "its values are not shown, as they may be passwords. The first record must "
+                                        "name the columns: " +
+                                            columnList(fields)});
+        return false;
+    }
+    std::vector<bool> seen(fields.size(), false);
+    for (std::size_t i = 0; i < header.fields.size(); ++i) {
+        const auto& name = header.fields[i];
+        if (!name || name->empty()) {
+            result.addProblem({header.line, "column " + std::to_string(i + 1) + " of the header has no name"});
+            continue;
+        }
+        std::size_t found = 0;
+        while (found < fields.size() && strcasecmp(fields[found].Name().c_str(), name->c_str()) != 0)
+            ++found;
+        if (found == fields.size()) {
+            result.addProblem(
+                {header.line, "unknown column " + dao::inQuotes(*name) + "; the columns are " + columnList(fields)});
+        } else if (seen[found]) {
+            result.addProblem({header.line, "the column " + dao::inQuotes(fields[found].Name()) + " is named twice"});
+        } else {
+            seen[found] = true;
+            columns.push_back(found);
+        }
+    }
+    if (!seen[0] && result.problemCount() == before)
+        result.addProblem(
+            {header.line, "the header has no " + dao::inQuotes(fields[0].Name()) + " column; it is required"});
+    return result.problemCount() == before;
+}
+
+// A record of nothing but empty fields: the ",,," rows a spreadsheet writes below its data.
+bool isEmpty(const CsvRecord& record) {
+    return std::all_of(record.fields.begin(), record.fields.end(),
+                       [](const std::optional<std::string>& field) { return !field || field->empty(); });
+}
+
+// A header that is one column holding semicolons or tabs, or that starts as UTF-16 text, came
+// from a spreadsheet saved in another format: say which, and how to save it right.
+void addHeaderHints(const CsvRecord& header, std::vector<std::string>& hints) {
+    const std::string saveRight = "save it as \"CSV UTF-8 (comma delimited)\", whose fields are separated by commas.";
+    const std::string first = header.fields.empty() || !header.fields[0] ? std::string() : *header.fields[0];
+    if (first.rfind("\xFF\xFE", 0) == 0 || first.rfind("\xFE\xFF", 0) == 0)
+        hints.push_back("The file is UTF-16 text (a spreadsheet's \"Unicode Text\"): " + saveRight);
+    else if (header.fields.size() == 1 && first.find(';') != std::string::npos)
+        hints.push_back("The file looks semicolon-separated, as spreadsheets set to a language with decimal commas "
+                        "write CSV: " +
+                        saveRight);
+    else if (header.fields.size() == 1 && first.find('\t') != std::string::npos)
+        hints.push_back("The file looks tab-separated (a spreadsheet's \"Text (Tab delimited)\"): " + saveRight);
+}
+
+// No record of a CSV text may be longer: far beyond the eight fields at their longest, and as long
+// as any value the store takes. It bounds the memory a record of countless fields takes.
+constexpr std::size_t recordLimit = 1'000'000;
+
+// No field of a CSV text may be longer than the longest text a field of `fields` may hold, or a
+// column's name: as many characters, at most 4 bytes each in UTF-8.
+std::size_t fieldLimit(const std::vector<dao::Field>& fields) {
+    std::size_t characters = 0;
+    for (const dao::Field& field : fields)
+        characters = std::max({characters, static_cast<std::size_t>(std::max(field.Size(), 0)), field.Name().size()});
+    return characters * 4;
+}
+
+std::string alreadyInRegistry(const std::string& user) {
+    return "the user name " + dao::inQuotes(user) + " is already in the registry";
+}
+
+// One import of a CSV text into a registry. The whole text is read and checked before the write
+// lock is taken: however slowly it arrives, other programs go on saving meanwhile, and a text
+// with any problem never takes the lock at all. The accepted records wait, packed, for the
+// writing, which re-checks the table under the lock and adds them in one transaction.
+class Import {
+public:
+    // Opens the registry and refuses a table that cannot be written at once, before any text is
+    // read; the write guard asks again under the write lock, where no other program can add a
+    // trigger in between.
+    Import(const std::string& path, const ImportOptions& options)
+        : m_options(options), m_database(openRegistry(path)), m_definition(guardedDefinition(*m_database)) {}
+
+    ImportResult run(std::istream& csv, Progress& progress) {
+        read(csv, progress);
+        if (!m_result.problems.empty())
+            lookUpAccepted(progress);
+        else
+            write(progress);
+        m_database->Close();
+        return std::move(m_result);
+    }
+
+private:
+    struct UnusableHeader {};
+
+    // The program's own definition carries every rule of every field, so records are checked
+    // here, all of them, and each refusal is reported with its reasons.
+    static dao::TableDef guardedDefinition(dao::Database& database) {
+        mdlDatabase::ValidateServersTable(database);
+        mdlDatabase::ValidateServersForWriting(database);
+        database.SetWriteGuard(mdlDatabase::ValidateServersForWriting);
+        return mdlDatabase::ServersTableDef(database);
+    }
+
+    const std::vector<dao::Field>& fields() const { return m_definition.Fields(); }
+
+    // Reads the whole text, refusing or keeping each record. Takes no lock for writing.
+    void read(std::istream& csv, Progress& progress) {
+        bool atHeader = true;
+        try {
+            CsvReader reader(csv, {fieldLimit(fields()), recordLimit});
+            reader.read([&](const CsvRecord& record) {
+                if (atHeader) {
+                    atHeader = false;
+                    takeHeader(record);
+                    return;
+                }
+                progress.setPosition(reader.bytesRead());
+                progress.advance();
+                take(record);
+            });
+            if (atHeader)
+                m_result.addProblem({1, "the CSV text is empty; it needs at least a header naming the columns"});
+        } catch (const UnusableHeader&) {
+        } catch (const CsvSyntaxError& error) {
+            m_result.addProblem({error.line(), error.what()});
+        } catch (const dao::Error&) {
+            throw; // a lookup's failure keeps its number
+        } catch (const std::exception& error) {
+            throw FileError(std::string("Reading the CSV text failed: ") + error.what() + ".");
+        }
+        m_registryUsers.reset();
+        m_firstLines = {};
+        if (m_notUtf8)
+            m_result.hints.push_back(
+                "The file is probably not UTF-8 but an older 8-bit text such as Latin-1 or Windows-1252, as a "
+                "spreadsheet's plain \"CSV (comma delimited)\" writes it: save it as \"CSV UTF-8 (comma delimited)\".");
+    }
+
+    // Throws UnusableHeader, with the problems added, when the header cannot be used.
+    void takeHeader(const CsvRecord& header) {
+        if (!readHeader(header, fields(), m_columns, m_result)) {
+            addHeaderHints(header, m_result.hints);
+            throw UnusableHeader{};
+        }
+        m_values.resize(m_columns.size());
+        m_userColumn = static_cast<std::size_t>(std::find(m_columns.begin(), m_columns.end(), 0) - m_columns.begin());
+    }
+
+    // Keeps `record` for writing, or adds the problem that refuses it with all its reasons.
+    void take(const CsvRecord& record) {
+        if (isEmpty(record)) {
+            ++m_result.emptyRecords;
+            return;
+        }
+        if (record.fields.size() != m_columns.size()) {
+            m_result.addProblem({record.line, "the record has " + std::to_string(record.fields.size()) +
+                                                  " fields; the header names " + std::to_string(m_columns.size())});
+            return;
+        }
+        std::string reasons;
+        for (std::size_t i = 0; i < m_columns.size(); ++i) {
+            const std::string reason = AccountFormat::parse(fields()[m_columns[i]], record.fields[i], m_values[i]);
+            if (!reason.empty()) {
+                reasons += (reasons.empty() ? "" : "; ") + reason;
+                m_notUtf8 = m_notUtf8 || (record.fields[i] && !AccountFormat::characterCount(*record.fields[i]));
+            }
+        }
+        const auto& user = record.fields[m_userColumn];
+        if (!user) {
+            reasons += std::string(reasons.empty() ? "" : "; ") + "the record has no user name";
+        } else if (!m_options.allowDuplicateUsers) {
+            // The editor only ever opens the first account of a name.
+            const auto [first, added] = m_firstLines.try_emplace(*user, record.line);
+            if (!added) {
+                reasons += std::string(reasons.empty() ? "" : "; ") + "the user name " + dao::inQuotes(*user) +
+                           " is already on line " + std::to_string(first->second);
+            } else if (!reasons.empty() && m_result.problems.size() < ImportResult::keptProblems) {
+                // A refusal that is listed names every reason. The records accepted are looked
+                // up once the whole text is read.
+                if (!m_registryUsers)
+                    m_registryUsers.emplace(*m_database, tableName);
+                if (m_registryUsers->has(*user))
+                    reasons += "; " + alreadyInRegistry(*user);
+            }
+        }
+        if (!reasons.empty())
+            m_result.addProblem({record.line, reasons});
+        else
+            m_accepted.append(record);
+    }
+
+    // Nothing is written, so no lock is taken; the accepted records are still looked up, each a
+    // read of its own, so that every refusal is reported at once.
+    void lookUpAccepted(Progress& progress) {
+        if (!m_options.allowDuplicateUsers && m_accepted.size() > 0) {
+            progress.nextStage("Checking", m_accepted.size(), "accounts");
+            RegistryUsers users(*m_database, tableName);
+            PackedRecords::Reader stored(m_accepted);
+            CsvRecord record;
+            while (stored.next(record)) {
+                progress.advance();
+                if (users.has(*record.fields[m_userColumn]))
+                    m_result.addProblem({record.line, alreadyInRegistry(*record.fields[m_userColumn])});
+            }
+        }
+        progress.finish();
+    }
+
+    // Adds the accepted records in one transaction, which lands only when none was refused. A
+    // commit that took effect but was not confirmed by the disk is reported in the result.
+    void write(Progress& progress) {
+        m_database->SetCacheSize(bulkCacheKibibytes);
+        m_database->BeginTrans();
+        // The table may have changed while the text was read; from here on, no other program can
+        // change it until the import ends.
+        mdlDatabase::ValidateServersTable(*m_database);
+        dao::TableDef servers = m_database->TableDefs(tableName);
+        auto recordset = servers.OpenRecordset();
+        std::vector<dao::Recordset::FieldRef> targets;
+        for (const std::size_t field : m_columns)
+            targets.push_back(recordset->Fields(fields()[field].Name()));
+        std::optional<RegistryUsers> users;
+        if (!m_options.allowDuplicateUsers)
+            users.emplace(*m_database, servers.Name());
+        progress.nextStage("Writing", m_accepted.size(), "accounts");
+        PackedRecords::Reader stored(m_accepted);
+        CsvRecord record;
+        while (stored.next(record)) {
+            progress.advance();
+            if (users && users->has(*record.fields[m_userColumn])) {
+                m_result.addProblem({record.line, alreadyInRegistry(*record.fields[m_userColumn])});
+                continue;
+            }
+            // Every value was accepted when read; text stands as it is, so it is not checked again.
+            for (std::size_t i = 0; i < m_columns.size(); ++i) {
+                const dao::Field& field = fields()[m_columns[i]];
+                if (record.fields[i] && field.Type() == dao::FieldType::Text)
+                    m_values[i] = dao::Variant(std::move(*record.fields[i]));
+                else
+                    AccountFormat::parse(field, record.fields[i], m_values[i]);
+            }
+            try {
+                recordset->AddNew();
+                for (std::size_t i = 0; i < m_columns.size(); ++i)
+                    targets[i].SetValue(std::move(m_values[i]));
+                recordset->Update();
+                ++m_result.accounts;
+            } catch (const dao::Error& error) {
+                // A rule of this file's table that the program's definition lacks.
+                if (error.code() != dao::ErrorNumber::ValueRefused)
+                    throw;
+                recordset->CancelUpdate();
+                m_result.addProblem({record.line, error.description()});
+            }
+        }
+        users.reset();
+        progress.finish();
+
+        if (m_result.problems.empty()) {
+            recordset->Close();
+            try {
+                m_database->CommitTrans();
+            } catch (const dao::Error& error) {
+                if (error.code() != dao::ErrorNumber::SavedNotConfirmed)
+                    throw;
+                m_result.unconfirmed = error.description() + " (error " + std::to_string(error.number()) + ")";
+            }
+        } else {
+            m_result.accounts = 0;
+            recordset->Close();
+            m_database->Rollback();
+        }
+    }
+
+    const ImportOptions m_options;
+    std::unique_ptr<dao::Database> m_database;
+    const dao::TableDef m_definition;
+    ImportResult m_result;
+    std::vector<std::size_t> m_columns; // for each CSV column, its field
+    std::vector<dao::Variant> m_values; // the values of the record at hand, reused
+    std::size_t m_userColumn = 0;
+    bool m_notUtf8 = false;
+    std::unordered_map<std::string, std::size_t> m_firstLines; // each user name's first line in the text
+    PackedRecords m_accepted;
+    std::optional<RegistryUsers> m_registryUsers; // while reading, for the reasons of refused records
+};
+
+} // namespace
+
+void ImportResult::addProblem(ImportProblem problem) {
+    const auto at = std::upper_bound(problems.begin(), problems.end(), problem.line,
+                                     [](std::size_t line, const ImportProblem& kept) { return line < kept.line; });
+    const auto index = at - problems.begin();
+    if (problems.size() == keptProblems) {
+        ++moreProblems;
+        if (at == problems.end())
+            return;
+        problems.pop_back();
+    }
+    problems.insert(problems.begin() + index, std::move(problem));
+}
+
+ImportResult importCsv(const std::string& path, std::istream& csv, Progress& progress, const ImportOptions& options) {
+    return Import(path, options).run(csv, progress);
+}
+
+} // namespace cli

@@ -1,0 +1,235 @@
+// SPDX-License-Identifier: MIT
+#include "store/RowWriter.h"
+
+#include "store/Database.h"
+#include "store/Error.h"
+#include "store/Field.h"
+#include "store/ServersFields.h"
+#include "store/Utf8.h"
+
+#include <SQLiteCpp/Exception.h>
+#include <sqlite3.h>
+
+namespace dao {
+
+namespace {
+
+const std::string undone = " Nothing was saved.";
+
+} // namespace
+
+RowWriter::RowWriter(Database& database, const std::string& table, const std::vector<std::string>& columns)
+    : m_database(database), m_table(table), m_columns(columns) {}
+
+void RowWriter::close() {
+    m_writes.clear();
+    m_rowReaders.clear();
+}
+
+bool RowWriter::rowHolds(Database& database, const std::string& table, std::int64_t rowid,
+                         const std::vector<std::pair<std::string, Variant>>& values) {
+    std::string names = "rowid";
+    for (const auto& value : values)
+        names += ", " + quoteIdentifier(value.first);
+    Statement reader = database.Prepare("SELECT " + names + " FROM " + quoteIdentifier(table) + " WHERE rowid = ?1");
+    reader.bind(1, Variant(rowid));
+    if (!reader.step())
+        return false;
+    for (std::size_t i = 0; i < values.size(); ++i)
+        if (!reader.holds(static_cast<int>(i + 1), values[i].second))
+            return false;
+    return true;
+}
+
+// The statement for this kind of write and set of assigned fields, kept for the next such write.
+Statement& RowWriter::writeStatement(bool edit, const std::string& shape, const std::vector<std::size_t>& assigned) {
+    Statement& statement = m_writes[shape];
+    if (statement)
+        return statement;
+    const std::string table = quoteIdentifier(m_table);
+    std::string sql;
+    if (edit && assigned.empty()) {
+        sql = "SELECT 1 FROM " + table + " WHERE rowid = ?1";
+    } else if (edit) {
+        std::string assignments;
+        for (std::size_t i = 0; i < assigned.size(); ++i)
+            assignments += (i ? ", " : "") + quoteIdentifier(m_columns[assigned[i]]) + " = ?" + std::to_string(i + 1);
+        sql = "UPDATE OR ABORT " + table + " SET " + assignments + " WHERE rowid = ?" +
+              std::to_string(assigned.size() + 1);
+    } else if (assigned.empty()) {
+        sql = "INSERT OR ABORT INTO " + table + " DEFAULT VALUES";
+    } else {
+        std::string names;
+        std::string values;
+        for (std::size_t i = 0; i < assigned.size(); ++i) {
+            names += (i ? ", " : "") + quoteIdentifier(m_columns[assigned[i]]);
+            values += (i ? ", ?" : "?") + std::to_string(i + 1);
+        }
+        sql = "INSERT OR ABORT INTO " + table + " (" + names + ") VALUES (" + values + ")";
+    }
+    statement = m_database.Prepare(sql);
+    return statement;
+}
+
+std::int64_t RowWriter::write(bool edit, std::int64_t rowid, const Values& buffer, const Values& original) {
+    // One character per field names the statement, so bulk inserts build no text per row beyond
+    // this short key.
+    std::vector<std::size_t> assigned;
+    std::string shape(buffer.size() + 1, '-');
+    shape[0] = edit ? 'E' : 'A';
+    for (std::size_t i = 0; i < buffer.size(); ++i)
+        if (buffer[i]) {
+            assigned.push_back(i);
+            shape[i + 1] = '+';
+        }
+    Statement& write = writeStatement(edit, shape, assigned);
+    if (edit)
+        checkOriginalValues(shape, rowid, original);
+
+    for (std::size_t i = 0; i < assigned.size(); ++i)
+        write.bindReference(static_cast<int>(i + 1), *buffer[assigned[i]]);
+    if (edit)
+        write.bind(static_cast<int>(assigned.size() + 1), Variant(rowid));
+
+    const std::int64_t changesBefore = m_database.totalChanges();
+    m_database.beginWork();
+    bool changed = false;
+    try {
+        if (edit && assigned.empty()) {
+            const auto ending = write.resetOnExit();
+            changed = write.step();
+        } else {
+            changed = write.run() == 1;
+        }
+    } catch (const SQLite::Exception& failure) {
+        if (failure.getErrorCode() == SQLITE_CONSTRAINT)
+            refuse(failure, buffer);
+        throw;
+    }
+    if (edit && assigned.empty()) {
+        if (!changed)
+            throw Error(ErrorNumber::RowRemoved, "The row of " + inQuotes(m_table) +
+                                                     " being changed was removed by another program; nothing was saved.");
+        return rowid;
+    }
+    return checkWritten(edit, rowid, shape, assigned, buffer, changed, m_database.totalChanges() - changesBefore);
+}
+
+// The chosen columns of one row, by row identity (?1); one statement per set of columns, kept.
+Statement& RowWriter::rowReader(const std::string& shape, const std::vector<std::size_t>& columns) {
+    Statement& reader = m_rowReaders[shape];
+    if (!reader) {
+        std::string names;
+        for (const std::size_t column : columns)
+            names += (names.empty() ? "" : ", ") + quoteIdentifier(m_columns[column]);
+        if (names.empty())
+            names = "rowid"; // a new row of default values: only that it is there
+        reader = m_database.Prepare("SELECT " + names + " FROM " + quoteIdentifier(m_table) + " WHERE rowid = ?1");
+    }
+    return reader;
+}
+
+// Inside the write's transaction, before writing: the row must still hold every original value.
+void RowWriter::checkOriginalValues(const std::string& shape, std::int64_t rowid, const Values& original) {
+    std::vector<std::size_t> checked;
+    std::string key = "O" + shape;
+    for (std::size_t i = 0; i < original.size(); ++i) {
+        key += original[i] ? '+' : '-';
+        if (original[i])
+            checked.push_back(i);
+    }
+    if (checked.empty())
+        return;
+    Statement& reader = rowReader(key, checked);
+    reader.bind(1, Variant(rowid));
+    const auto ending = reader.resetOnExit();
+    m_database.beginWork();
+    if (!reader.step())
+        throw Error(ErrorNumber::RowRemoved, "The row of " + inQuotes(m_table) +
+                                                 " being changed was removed by another program; nothing was saved.");
+    for (std::size_t k = 0; k < checked.size(); ++k)
+        if (!reader.holds(static_cast<int>(k), *original[checked[k]]))
+            throw Error(ErrorNumber::AccountChanged, "The row of " + inQuotes(m_table) +
+                                                         " was changed by another program since it was read (its "
+                                                         "field " +
+                                                         inQuotes(m_columns[checked[k]]) + " differs); nothing was saved.");
+}
+
+// After the write, before its transaction ends: exactly one row changed, and it holds exactly
+// what was given. Anything else was done by the file's own schema, and the write is undone.
+std::int64_t RowWriter::checkWritten(bool edit, std::int64_t rowid, const std::string& shape,
+                                     const std::vector<std::size_t>& assigned, const Values& buffer, bool changed,
+                                     std::int64_t changes) {
+    const std::int64_t row = edit ? rowid : m_database.lastInsertRowid();
+    Statement& reader = rowReader(shape, assigned);
+    reader.bind(1, Variant(row));
+    const auto ending = reader.resetOnExit();
+    m_database.beginWork();
+    const bool found = reader.step();
+    if (!changed || !found) {
+        if (edit && !changed && !found)
+            throw Error(ErrorNumber::RowRemoved,
+                        "The row of " + inQuotes(m_table) + " being changed was removed by another program;" + undone);
+        throw Error(ErrorNumber::UnexpectedChange,
+                    "A trigger of the registry " + inQuotes(m_database.Name()) +
+                        (!changed ? " ignored the write to " : " removed the row just written to ") +
+                        inQuotes(m_table) + "." + undone);
+    }
+    for (std::size_t k = 0; k < assigned.size(); ++k) {
+        const Variant& given = *buffer[assigned[k]];
+        if (reader.holds(static_cast<int>(k), given))
+            continue;
+        const Variant stored = reader.value(static_cast<int>(k));
+        const std::string field = inQuotes(m_columns[assigned[k]]);
+        // A column's type affinity turns text that looks like a number into that number.
+        const bool secret = mdlDatabase::IsSecretField(m_columns[assigned[k]]);
+        if (given.isText() && (stored.isInteger() || stored.isReal()) && changes == 1)
+            throw Error(
+                ErrorNumber::UnexpectedChange,
+                "The field " + field + " of " + inQuotes(m_table) + " would have stored " +
+                    (secret ? "the text given as " + stored.kind() : given.describe() + " as " + stored.describe()) +
+                    ", as its column is declared." + undone);
+        throw Error(ErrorNumber::UnexpectedChange, "A trigger of the registry " + inQuotes(m_database.Name()) +
+                                                       " replaced the value written to the field " + field + " of " +
+                                                       inQuotes(m_table) + "." + undone);
+    }
+    if (changes != 1)
+        throw Error(ErrorNumber::UnexpectedChange,
+                    "A trigger of the registry " + inQuotes(m_database.Name()) + " changed " +
+                        std::to_string(changes - 1) + (changes == 2 ? " other row" : " other rows") +
+                        " along with the one written to " + inQuotes(m_table) + "." + undone);
+    return row;
+}
+
+// A value broke one of the table's rules. Our own tables name each rule "Field: rule"; rules
+// written by another program are reported as SQLite words them, with the field when we can tell.
+void RowWriter::refuse(const SQLite::Exception& failure, const Values& buffer) {
+    if (failure.getExtendedErrorCode() == SQLITE_CONSTRAINT_TRIGGER)
+        m_database.fail(failure); // the file's own words, marked as the file's
+    std::string detail = failure.what();
+    if (const auto colon = detail.find("constraint failed: "); colon != std::string::npos)
+        detail = detail.substr(colon + 19);
+
+    for (std::size_t i = 0; i < m_columns.size(); ++i) {
+        const std::string prefix = m_columns[i] + ": ";
+        if (!buffer[i] || detail.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        std::string given;
+        if (const std::string* text = buffer[i]->text())
+            given = " (it has " + std::to_string(utf8CharacterCount(*text).value_or(text->size())) + " characters)";
+        else
+            given = " (it is " +
+                    (mdlDatabase::IsSecretField(m_columns[i]) ? buffer[i]->kind() : buffer[i]->describe()) + ")";
+        throw Error(ErrorNumber::ValueRefused, "The value for " + inQuotes(m_columns[i]) + " was refused: it must be " +
+                                                   detail.substr(prefix.size()) + given + "." + undone);
+    }
+    for (std::size_t i = 0; i < m_columns.size(); ++i)
+        if (buffer[i] && detail.find(m_columns[i]) != std::string::npos)
+            throw Error(ErrorNumber::ValueRefused, "The value for " + inQuotes(m_columns[i]) +
+                                                       " was refused by a rule of " + inQuotes(m_table) + ": " +
+                                                       detail + "." + undone);
+    throw Error(ErrorNumber::ValueRefused,
+                "A value was refused by a rule of " + inQuotes(m_table) + ": " + detail + "." + undone);
+}
+
+} // namespace dao

@@ -1,0 +1,66 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "store/Statement.h"
+#include "store/Variant.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace SQLite {
+class Exception;
+}
+
+namespace dao {
+
+class Database;
+
+// The checked write under a Recordset: one row's assigned fields written with the table's own
+// rules, never trusting that the write landed as given. Before writing, the row must still hold
+// the values the caller read; after it, before the transaction ends, the row is read back and
+// must hold exactly what was written, and the statement must have changed that one row alone.
+// Statements are kept per kind of write and set of fields, so a bulk import compiles each once.
+class RowWriter {
+public:
+    // One value per column; nullopt where nothing was given.
+    using Values = std::vector<std::optional<Variant>>;
+
+    // `table` and `columns` are kept by the caller for the writer's lifetime.
+    RowWriter(Database& database, const std::string& table, const std::vector<std::string>& columns);
+
+    // Inside the caller's write transaction: changes the row `rowid` when `edit` (only while it
+    // holds every value of `original` that is given), otherwise inserts a new row, writing the
+    // values `buffer` gives. Text is not copied: `buffer` stays unchanged until the write ends.
+    // Returns the identity of the row written. Throws as Recordset::Update describes.
+    std::int64_t write(bool edit, std::int64_t rowid, const Values& buffer, const Values& original);
+
+    // Whether the row `rowid` of `table` is there and holds exactly `values`, read afresh: how a
+    // write whose commit failed is found to have landed after all.
+    static bool rowHolds(Database& database, const std::string& table, std::int64_t rowid,
+                         const std::vector<std::pair<std::string, Variant>>& values);
+
+    // Releases the statements.
+    void close();
+
+private:
+    Statement& writeStatement(bool edit, const std::string& shape, const std::vector<std::size_t>& assigned);
+    Statement& rowReader(const std::string& shape, const std::vector<std::size_t>& columns);
+    void checkOriginalValues(const std::string& shape, std::int64_t rowid, const Values& original);
+    std::int64_t checkWritten(bool edit, std::int64_t rowid, const std::string& shape,
+                              const std::vector<std::size_t>& assigned, const Values& buffer, bool changed,
+                              std::int64_t changes);
+    [[noreturn]] void refuse(const SQLite::Exception& failure, const Values& buffer);
+
+    Database& m_database;
+    const std::string& m_table;
+    const std::vector<std::string>& m_columns;
+    std::unordered_map<std::string, Statement> m_writes;
+    // Reads of chosen fields of one row by row identity, for the checks around a write.
+    std::unordered_map<std::string, Statement> m_rowReaders;
+};
+
+} // namespace dao
