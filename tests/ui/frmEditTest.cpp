@@ -24,12 +24,14 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLocale>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <set>
 #include <stdexcept>
 
@@ -231,6 +233,45 @@ TEST_F(frmEditTest, LongAndUntouchedValuesRoundTripByteForByte) {
     click(editor->cmdEdit);
     EXPECT_TRUE(editorGone());
     EXPECT_EQ(row("alice"), before);
+}
+
+// Another program's values longer than the boxes take: an edit of a part replaces that part alone,
+// never cutting the rest to the limit nor dropping what was typed, and never grows the text.
+TEST_F(frmEditTest, AnEditInsideALoadedValueLongerThanItsBoxReplacesJustTheSelection) {
+    other->exec("DROP TABLE Servers; CREATE TABLE Servers (User TEXT, Password TEXT, Name TEXT, Description TEXT, "
+                "UpdateURL TEXT, Official BOOLEAN, Date BYTE, Time BYTE); CREATE INDEX User ON Servers (User)");
+    const QString name = "Maximilian" + QString(35, 'n');
+    const QString description = "Maximilian" + QString(690, 'd');
+    other->addAccount("alice", "pw", name.toUtf8().constData(), description.toUtf8().constData());
+    const std::string before = row("alice");
+    const struct {
+        bool paste;
+        QString over; // what replaces "Maximilian"
+        QString kept; // of it, what the box keeps
+    } edits[] = {{true, "Bob", "Bob"}, {false, "Bo", "Bo"}, {true, "Bartholomew-Maximus", "Bartholome"}};
+    for (const auto& edit : edits) {
+        for (const bool inName : {true, false}) {
+            frmEdit* editor = doubleClick(0);
+            QWidget* box = inName ? static_cast<QWidget*>(editor->txtName) : editor->txtDescription;
+            const auto text = [&] { return inName ? editor->txtName->text() : editor->txtDescription->toPlainText(); };
+            EXPECT_EQ(text(), inName ? name : description) << "shown whole";
+            box->setFocus();
+            QTest::keyClick(box, Qt::Key_Home, Qt::ControlModifier);
+            for (int i = 0; i < 10; ++i)
+                QTest::keyClick(box, Qt::Key_Right, Qt::ShiftModifier);
+            QApplication::clipboard()->setText(edit.over);
+            if (edit.paste)
+                QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
+            else
+                typeInto(box, edit.over);
+            EXPECT_EQ(text(), edit.kept + (inName ? name : description).mid(10)) << edit.over.toStdString();
+            editor->close();
+            EXPECT_TRUE(editorGone());
+        }
+    }
+    click(doubleClick(0)->cmdEdit);
+    EXPECT_TRUE(editorGone());
+    EXPECT_EQ(row("alice"), before) << "left alone, saved as loaded";
 }
 
 TEST_F(frmEditTest, AChangedBoxKeepsTheByteOrderMarkItStartsWith) {
@@ -452,6 +493,23 @@ TEST_F(frmEditTest, AltChordsThatNameNoControlTypeNothing) {
     EXPECT_EQ(editor->txtName->text(), "Alice!");
 }
 
+// Keyboards whose AltGr sends Ctrl+Alt type their characters with it into every box.
+TEST_F(frmEditTest, AltGrChordsTypeTheirCharacters) {
+    other->addAccount("alice", "pw", "Alice", "desc");
+    frmEdit* editor = doubleClick(0);
+    const std::pair<int, QString> chords[] = {{Qt::Key_At, "@"}, {0x20AC, "€"}, {Qt::Key_BraceLeft, "{"}};
+    for (QWidget* box : QList<QWidget*>{editor->txtPassword, editor->txtName, editor->txtDescription}) {
+        box->setFocus();
+        QTest::keyClick(box, Qt::Key_End);
+        for (const auto& [key, text] : chords)
+            QTest::sendKeyEvent(QTest::Click, box, static_cast<Qt::Key>(key), text,
+                                Qt::ControlModifier | Qt::AltModifier);
+    }
+    EXPECT_EQ(editor->txtPassword->text(), "pw@€{");
+    EXPECT_EQ(editor->txtName->text(), "Alice@€{");
+    EXPECT_EQ(editor->txtDescription->toPlainText(), "desc@€{");
+}
+
 TEST_F(frmEditTest, AfterAnErrorTheEditorHasTheFocusAndTheCursorIsNotBusy) {
     other->addAccount("alice", "pw");
     frmEdit* editor = doubleClick(0);
@@ -481,6 +539,27 @@ TEST_F(frmEditTest, TheCursorIsBusyWhileAHandlerWorksAndOnlyThen) {
         EXPECT_EQ(during, Qt::WaitCursor);
         EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr) << "restored on every way out";
     }
+}
+
+// A failed save's box is answered with the ordinary cursor: the wait cursor is gone when it appears.
+TEST_F(frmEditTest, AnErrorBoxAppearsWithoutTheWaitCursor) {
+    other->addAccount("alice", "pw");
+    frmEdit* editor = doubleClick(0);
+    retype(editor->txtPassword, ""); // refused by the store
+    std::optional<bool> busyUnderTheBox;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            busyUnderTheBox = QGuiApplication::overrideCursor() != nullptr;
+            box->accept();
+        }
+    });
+    answer.start(10);
+    MessageBox::answerForTesting(false);
+    editor->cmdEdit->click();
+    MessageBox::answerForTesting(true);
+    ASSERT_TRUE(busyUnderTheBox.has_value()) << "no error box appeared";
+    EXPECT_FALSE(*busyUnderTheBox);
 }
 
 TEST_F(frmEditTest, AnnouncedAsADialogNamedForItsAccountWhoseNameShowsItsMarks) {
