@@ -147,10 +147,15 @@ frmEdit::frmEdit(QWidget* parent)
 
     connect(cmdEdit, &QPushButton::clicked, this, &frmEdit::cmdEdit_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &frmEdit::cmdCancel_Click);
-    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+    m_watchFocus = connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
         if (now == txtPassword || now == txtName || now == txtDescription || now == chkOfficial)
             m_lastBox = now;
     });
+}
+
+frmEdit::~frmEdit() {
+    // QWidget's own destructor hides the window, which moves the focus while this part is gone.
+    disconnect(m_watchFocus);
 }
 
 bool frmEdit::load() {

@@ -36,6 +36,7 @@ class frmEdit : public QWidget {
 
 public:
     explicit frmEdit(QWidget* parent = nullptr);
+    ~frmEdit() override;
 
     // The user name of the account being edited; set before the editor loads.
     QString User;
@@ -95,4 +96,5 @@ private:
     bool m_loadedChecked = false;
     // The box that last had the focus: where typing goes on after a refused save.
     QPointer<QWidget> m_lastBox;
+    QMetaObject::Connection m_watchFocus; // ended before the boxes go: closing moves the focus
 };
