@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "cli/DemoGenerator.h"
 
+#include "store/NameLook.h"
+
 #include <iterator>
 
 namespace cli {
@@ -64,7 +66,7 @@ constexpr char passwordCharacters[] = "abcdefghijkmnopqrstuvwxyzABCDEFGHJKLMNPQR
 
 } // namespace
 
-DemoGenerator::DemoGenerator(std::uint64_t seed) : m_state(seed) {}
+DemoGenerator::DemoGenerator(std::uint64_t seed, bool withDuplicates) : m_state(seed), m_withDuplicates(withDuplicates) {}
 
 // SplitMix64: small, fast, and the same sequence everywhere.
 std::uint64_t DemoGenerator::random() {
@@ -74,7 +76,7 @@ std::uint64_t DemoGenerator::random() {
     return z ^ (z >> 31);
 }
 
-std::string DemoGenerator::userName(const std::string& given, const std::string& family) {
+std::string DemoGenerator::letters(const std::string& given, const std::string& family) {
     std::string user;
     switch (below(4)) {
     case 0:
@@ -92,10 +94,31 @@ std::string DemoGenerator::userName(const std::string& given, const std::string&
     }
     if (user.size() > 9)
         user.resize(9);
+    return user;
+}
+
+std::string DemoGenerator::userName(const std::string& given, const std::string& family) {
+    std::string user = letters(given, family);
     // A number of up to six digits keeps chance repeats rare (under 0.1% of a million accounts)
     // while keeping the names readable; ASCII only, so 15 bytes is 15 characters.
     user += std::to_string(below(1000000));
     return user;
+}
+
+// The letters and a number of six digits, the first of them 2 to 9. The letters' skeleton holds
+// none of those, so it ends where the number's begins: two names look alike only when their
+// letters look alike and their numbers are the same. The numbers of one skeleton of letters step
+// through all 800,000 by a stride prime to their count, so they repeat only after that many.
+std::string DemoGenerator::distinctUserName(const std::string& given, const std::string& family) {
+    std::string user = letters(given, family);
+    auto [known, added] = m_skeletons.try_emplace(user);
+    if (added)
+        known->second = dao::NameLook::skeleton(user);
+    auto [use, first] = m_letterUses.try_emplace(known->second);
+    if (first)
+        use->second.offset = below(800000);
+    const std::uint64_t number = 200000 + (use->second.offset + use->second.count++ * 7919) % 800000;
+    return user + std::to_string(number);
 }
 
 std::string DemoGenerator::password() {
@@ -121,7 +144,9 @@ void DemoGenerator::next(Account& account) {
     const Person& family = familyNames[below(std::size(familyNames))];
 
     std::string user;
-    if (!m_recentUsers.empty() && chance(1) && below(5) == 0) {
+    if (!m_withDuplicates) {
+        user = distinctUserName(given.ascii, family.ascii);
+    } else if (!m_recentUsers.empty() && chance(1) && below(5) == 0) {
         user = m_recentUsers[below(m_recentUsers.size())]; // about one account in 500
     } else {
         user = userName(given.ascii, family.ascii);
