@@ -160,7 +160,9 @@ void frmEdit::Form_Load() {
                                                              ", which is neither true nor false.");
     mdlDatabase::CloseDB();
 
-    lblUser->setText(NameDisplay::visible(User));
+    lblUser->setText(NameDisplay::shown(User));
+    lblUser->setToolTip(NameDisplay::lookReason(User));
+    lblUser->setAccessibleDescription(NameDisplay::lookReason(User));
     setAccessibleName(windowTitle() + QStringLiteral(": ") + NameDisplay::visible(User));
     txtPassword->loadText(shown(m_loadedPassword));
     txtName->loadText(shown(m_loadedName));

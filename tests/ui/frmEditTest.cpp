@@ -550,6 +550,16 @@ TEST_F(frmEditTest, EachLookAlikeNameOpensItsOwnAccount) {
     EXPECT_EQ(opened, std::set<std::string>(alike.begin(), alike.end()));
 }
 
+TEST_F(frmEditTest, TheHeadingMarksANameThatPassesForAnotherAndSaysWhy) {
+    other->addAccount("\u0430dmin", "pw");
+    frmEdit* editor = doubleClick(0);
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(editor->lblUser->text(), "\u0430dmin \u26A0");
+    EXPECT_EQ(editor->lblUser->accessibleDescription(),
+              "This name mixes Latin and Cyrillic letters: \u0430 is U+0430 CYRILLIC SMALL LETTER A.");
+    EXPECT_EQ(editor->lblUser->toolTip(), editor->lblUser->accessibleDescription());
+}
+
 TEST_F(frmEditTest, OpensCentredOnTheScreen) {
     other->addAccount("alice", "pw");
     frmEdit* editor = doubleClick(0);
