@@ -196,14 +196,14 @@ public:
         });
         // Through the index "User", when there is one: the names come grouped already.
         guarded(database, [&] {
-            dao::Statement shared = database.Prepare("SELECT \"User\", count(*)" + from +
-                                                     " WHERE \"User\" IS NOT NULL GROUP BY \"User\" HAVING count(*) > 1");
+            dao::Statement shared =
+                database.Prepare("SELECT \"User\", count(*)" + from +
+                                 " WHERE \"User\" IS NOT NULL GROUP BY \"User\" HAVING count(*) > 1");
             while (shared.step()) {
                 const auto count = static_cast<std::size_t>(shared.integer(1));
                 m_report.sharedNameAccounts += count;
-                find(m_report.sharedNames, "the user name " + dao::inQuotes(shared.text(0)) +
-                                               " is shared by " + std::to_string(count) +
-                                               " accounts; the editor only opens the first.");
+                find(m_report.sharedNames, "the user name " + dao::inQuotes(shared.text(0)) + " is shared by " +
+                                               std::to_string(count) + " accounts; the editor only opens the first.");
             }
         });
     }
@@ -234,9 +234,9 @@ public:
                 if (added) {
                     judge(name);
                     look->second.name = std::move(name);
-                } else if (look->second.name != name && std::find(look->second.others.begin(),
-                                                                  look->second.others.end(),
-                                                                  name) == look->second.others.end()) {
+                } else if (look->second.name != name &&
+                           std::find(look->second.others.begin(), look->second.others.end(), name) ==
+                               look->second.others.end()) {
                     judge(name);
                     look->second.others.push_back(std::move(name));
                 }
@@ -253,11 +253,19 @@ public:
         std::sort(groups.begin(), groups.end());
         for (const std::vector<std::string>& group : groups) {
             std::string names;
-            for (std::size_t i = 0; i < group.size(); ++i)
-                names += (i == 0 ? "" : i + 1 == group.size() ? " and " : ", ") + dao::inQuotes(group[i]);
+            // Beside a name of more than printable ASCII, its code points tell it from the others.
+            for (std::size_t i = 0; i < group.size(); ++i) {
+                const bool ascii =
+                    std::all_of(group[i].begin(), group[i].end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+                names += (i == 0                  ? ""
+                          : i + 1 == group.size() ? " and "
+                                                  : ", ") +
+                         dao::inQuotes(group[i]) + (ascii ? "" : " (" + dao::NameLook::codePoints(group[i]) + ")");
+            }
             m_report.lookAlikeNames += group.size();
-            find(m_report.lookAlikeGroups, "the user names " + names + " look alike; an operator may open one "
-                                                                          "for another.");
+            find(m_report.lookAlikeGroups, "the user names " + names +
+                                               " look alike; an operator may open one "
+                                               "for another.");
         }
         std::sort(misleading.begin(), misleading.end());
         for (const std::string& line : misleading)

@@ -107,7 +107,7 @@ int runCheck(Invocation& run) {
                << "  accounts without a user name:           " << report.nullUsers << '\n'
                << "  user names shared by several accounts:  " << report.sharedNames << " ("
                << count(report.sharedNameAccounts, "account") << ")\n"
-               << "  user names that look like others:       " << report.lookAlikeGroups << " ("
+               << "  groups of user names that look alike:   " << report.lookAlikeGroups << " ("
                << count(report.lookAlikeNames, "name") << ")\n"
                << "  names mixing scripts, not NFC, spaced:  " << report.misleadingNames << '\n'
                << (report.clean() ? "No problems found.\n" : "Problems found; see above.\n");
@@ -156,13 +156,13 @@ const std::vector<Command>& commands() {
                         .description = QStringLiteral("The CSV file; standard input when left out or '-'."),
                         .optional = true}},
          .options = {{QCommandLineOption(
-             QStringLiteral("allow-duplicate-users"),
-             QStringLiteral("Lets in a user name that the registry or an earlier record already "
-                            "has. Vantrel's editor only opens the first account of a name."))},
+                         QStringLiteral("allow-duplicate-users"),
+                         QStringLiteral("Lets in a user name that the registry or an earlier record already "
+                                        "has. Vantrel's editor only opens the first account of a name."))},
                      {QCommandLineOption(
-                          QStringLiteral("allow-lookalike-users"),
-                          QStringLiteral("Lets in a user name that looks like one the registry or an earlier record "
-                                         "has, or that begins or ends with a space."))}},
+                         QStringLiteral("allow-lookalike-users"),
+                         QStringLiteral("Lets in a user name that looks like one the registry or an earlier record "
+                                        "has, or that begins or ends with a space."))}},
          .describesCsv = true,
          .handler = runImport},
         {.name = QStringLiteral("export"),
@@ -188,8 +188,9 @@ const std::vector<Command>& commands() {
          .description =
              QStringLiteral("Makes FILE a new registry of made-up but realistic accounts for trying Vantrel: names in "
                             "several scripts and descriptions with line breaks; no two user names are the same or "
-                            "look alike, so the new registry checks clean. The same seed always gives the same accounts. An existing FILE is never "
-                            "replaced. Only its owner may read or write the new file (mode 600)."),
+                            "look alike, so the new registry checks clean. The same seed always gives the same "
+                            "accounts. An existing FILE is never replaced. Only its owner may read or write the new "
+                            "file (mode 600)."),
          .arguments = {newRegistryFile},
          .options = {{.option = QCommandLineOption(QStringLiteral("accounts"),
                                                    QStringLiteral("How many accounts to make."), QStringLiteral("N")),
@@ -214,11 +215,11 @@ const std::vector<Command>& commands() {
                             "breaking the field rules, accounts without a user name, user names shared by several "
                             "accounts (the editor only opens the first), groups of user names that look alike (the "
                             "same skeleton of Unicode Technical Standard #39), and user names that mix scripts, are "
-                            "not in Unicode normalization form C, or begin or end with a space. Each problem is listed (at most 100 of a "
-                            "kind) on standard output, then a summary with the counts. Exit status 0: nothing found; "
-                            "4: problems found. Each step of the check is stopped after a minute, and ten seconds "
-                            "more for every 100 MiB of the file, so that a file that makes it endless cannot hold the "
-                            "registry."),
+                            "not in Unicode normalization form C, or begin or end with a space. Each problem is listed "
+                            "(at most 100 of a kind) on standard output, then a summary with the counts. Exit status "
+                            "0: nothing found; 4: problems found. Each step of the check is stopped after a minute, "
+                            "and ten seconds more for every 100 MiB of the file, so that a file that makes it endless "
+                            "cannot hold the registry."),
          .arguments = {registryFile},
          .options = {{QCommandLineOption(
              QStringLiteral("no-time-limit"),

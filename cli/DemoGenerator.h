@@ -41,11 +41,11 @@ private:
     std::string password();
     std::string description(const std::string& given);
 
-    // How often the letters of a user name have been used, and the number they start from, by
-    // the letters' skeleton.
+    // How often the letters of a user name have been used, and the key that shuffles their
+    // numbers, by the letters' skeleton.
     struct LetterUse {
         std::uint64_t count = 0;
-        std::uint64_t offset = 0;
+        std::uint64_t key = 0;
     };
 
     std::uint64_t m_state;

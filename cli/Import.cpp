@@ -221,8 +221,8 @@ private:
         } else if (!m_options.allowDuplicateUsers || !m_options.allowLookAlikeUsers) {
             const bool lookAlikes = !m_options.allowLookAlikeUsers;
             if (const std::string space = lookAlikes ? dao::NameLook::edgeSpace(*user) : std::string(); !space.empty())
-                reasons += std::string(reasons.empty() ? "" : "; ") + "the user name " + dao::inQuotes(*user) + " " +
-                           space;
+                reasons +=
+                    std::string(reasons.empty() ? "" : "; ") + "the user name " + dao::inQuotes(*user) + " " + space;
             // The editor only ever opens the first account of a name, and an operator cannot tell
             // names that look alike apart.
             const auto [first, added] = m_firstLines.try_emplace(lookAlikes ? dao::NameLook::skeleton(*user) : *user,

@@ -92,7 +92,8 @@ std::string mixedScripts(std::string_view name) {
         const UScriptCode code = uscript_getScript(static_cast<UChar32>(c), &status);
         if (U_FAILURE(status) || code == USCRIPT_COMMON || code == USCRIPT_INHERITED || code == USCRIPT_UNKNOWN)
             return;
-        const auto known = std::find_if(scripts.begin(), scripts.end(), [&](const Script& s) { return s.code == code; });
+        const auto known =
+            std::find_if(scripts.begin(), scripts.end(), [&](const Script& s) { return s.code == code; });
         if (known == scripts.end())
             scripts.push_back({code, 1, c});
         else
@@ -109,13 +110,6 @@ std::string mixedScripts(std::string_view name) {
         return name.find(utf8(a.first)) < name.find(utf8(b.first));
     });
     return "mixes " + inWords(names) + " letters: " + describeCharacter(example->first);
-}
-
-// The code points of `text`, "U+0065 U+0301".
-std::string codePoints(std::string_view text) {
-    std::string points;
-    forEachCodePoint(text, [&](char32_t c) { points += (points.empty() ? "" : " ") + codePoint(c); });
-    return points;
 }
 
 bool continuation(char byte) {
@@ -154,6 +148,12 @@ std::string describeCharacter(char32_t c) {
     return text;
 }
 
+std::string codePoints(std::string_view name) {
+    std::string points;
+    forEachCodePoint(name, [&](char32_t c) { points += (points.empty() ? "" : " ") + codePoint(c); });
+    return points;
+}
+
 std::string misleading(std::string_view name) {
     if (printableAscii(name))
         return {}; // one script, and nothing to compose
@@ -181,11 +181,12 @@ std::string misleading(std::string_view name) {
 std::string edgeSpace(std::string_view name) {
     char32_t first = 0;
     char32_t last = 0;
-    if (!forEachCodePoint(name, [&](char32_t c) {
-            if (first == 0)
-                first = c;
-            last = c;
-        }) ||
+    if (!forEachCodePoint(name,
+                          [&](char32_t c) {
+                              if (first == 0)
+                                  first = c;
+                              last = c;
+                          }) ||
         name.empty())
         return {};
     const auto space = [](char32_t c) { return u_isUWhiteSpace(static_cast<UChar32>(c)) != 0; };

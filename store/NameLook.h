@@ -30,6 +30,9 @@ std::string skeleton(std::string_view name);
 // "а is U+0430 CYRILLIC SMALL LETTER A"
 std::string describeCharacter(char32_t c);
 
+// "U+0430 U+0064 U+006D U+0069 U+006E": what tells names that look alike apart in a message.
+std::string codePoints(std::string_view name);
+
 } // namespace NameLook
 
 } // namespace dao

@@ -111,13 +111,14 @@ TEST_F(OperationsTest, ExportThenImportGivesTheSameRows) {
     ASSERT_NE(csv.find(emptyRecord), std::string::npos);
     EXPECT_EQ(exported(copy), std::string(csv).erase(csv.find(emptyRecord), emptyRecord.size()));
     // In "User" order: by code point, ties in storage order.
-    EXPECT_EQ(rows(copy), (std::vector<std::string>{
-                              "'Ann'|'p,\"q\"'|'Ann \"The\" Admin'|'two\r\nlines, one comma'|'https://x.example/?a=1,b=2'|"
-                              "0|NULL|7",
-                              "'Ann'|'again'|NULL|NULL|NULL|NULL|NULL|NULL",
-                              "'ann'|' sp '|'Zoë 東京'|'\nlf first'|''|NULL|12|NULL",
-                              "'zed'|'pw'|NULL|'lone\rCR'|NULL|1|0|255",
-                          }));
+    EXPECT_EQ(rows(copy),
+              (std::vector<std::string>{
+                  "'Ann'|'p,\"q\"'|'Ann \"The\" Admin'|'two\r\nlines, one comma'|'https://x.example/?a=1,b=2'|"
+                  "0|NULL|7",
+                  "'Ann'|'again'|NULL|NULL|NULL|NULL|NULL|NULL",
+                  "'ann'|' sp '|'Zoë 東京'|'\nlf first'|''|NULL|12|NULL",
+                  "'zed'|'pw'|NULL|'lone\rCR'|NULL|1|0|255",
+              }));
 }
 
 TEST_F(OperationsTest, EveryRefusedRecordIsReportedAndTheFileIsUnchanged) {
@@ -425,7 +426,8 @@ TEST_F(OperationsTest, NamesThatPassForOthersAreRefusedNamingBoth) {
         const std::string reason = reasonAt(inTheFile, line);
         if (entry.looksLike)
             EXPECT_EQ(reason, "the user name " + dao::inQuotes(entry.name) + " looks like " +
-                                  dao::inQuotes(entry.looksLike) + " on line " + std::to_string(lineOf[entry.looksLike]));
+                                  dao::inQuotes(entry.looksLike) + " on line " +
+                                  std::to_string(lineOf[entry.looksLike]));
         else if (entry.edgeSpace)
             EXPECT_NE(reason.find("with a space"), std::string::npos) << entry.name;
         else

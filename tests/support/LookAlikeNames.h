@@ -25,8 +25,8 @@ inline constexpr LookAlikeName lookAlikeNames[] = {
     {"ivan ", nullptr, false, true},
     {"Zo\u00EB", nullptr, false, false},
     {"\u1F08\u03B8\u03B7\u03BD\u1FB6", nullptr, false, false}, // Ἀθηνᾶ
-    {"\u540D\u524D", nullptr, false, false},                 // 名前
-    {"\u05E9\u05DC\u05D5\u05DD", nullptr, false, false},     // שלום
+    {"\u540D\u524D", nullptr, false, false},                   // 名前
+    {"\u05E9\u05DC\u05D5\u05DD", nullptr, false, false},       // שלום
     {"admin-2", nullptr, false, false},
 };
 

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
+#include "tests/support/LookAlikeNames.h"
 #include "ui/PackedNames.h"
 #include "ui/UserListModel.h"
 #include "ui/UserListView.h"
 #include "ui/frmMain.h"
-#include "tests/support/LookAlikeNames.h"
 
 #include <QAbstractItemModelTester>
 #include <QAccessible>
