@@ -216,6 +216,7 @@ public:
             std::vector<std::string> others; // different names with the same skeleton
         };
         std::unordered_map<std::string, Look> looks;
+        looks.reserve(m_report.accounts);
         std::vector<std::string> misleading;
         const auto judge = [&](const std::string& name) {
             std::string reason = dao::NameLook::misleading(name);

@@ -136,6 +136,44 @@ std::string notComposed(std::string_view name, std::string_view composed) {
            codePoints(written) + ", not as " + codePoints(usual);
 }
 
+std::string icuSkeleton(const USpoofChecker* spoof, std::string_view name) {
+    std::string result(name.size() * 3 + 16, '\0');
+    UErrorCode status = U_ZERO_ERROR;
+    int32_t length = uspoof_getSkeletonUTF8(spoof, 0, name.data(), static_cast<int32_t>(name.size()), result.data(),
+                                            static_cast<int32_t>(result.size()), &status);
+    if (status == U_BUFFER_OVERFLOW_ERROR) {
+        result.resize(static_cast<std::size_t>(length));
+        status = U_ZERO_ERROR;
+        length = uspoof_getSkeletonUTF8(spoof, 0, name.data(), static_cast<int32_t>(name.size()), result.data(),
+                                        static_cast<int32_t>(result.size()), &status);
+    }
+    if (U_FAILURE(status))
+        return std::string(name);
+    result.resize(static_cast<std::size_t>(length));
+    return result;
+}
+
+// The skeleton of each printable ASCII character, as ICU gives it, or empty where ICU's skeleton
+// of it starts with a combining mark. Most names are ASCII, and a skeleton maps each character
+// of the name on its own and then brings the whole into normalization form D, which leaves alone
+// a joint where the next piece starts with a character that combines with nothing before it: so
+// an ASCII name's skeleton is its characters' skeletons joined, at a fraction of ICU's cost.
+struct AsciiSkeletons {
+    std::string pieces[0x7F - 0x20];
+
+    explicit AsciiSkeletons(const USpoofChecker* spoof) {
+        for (char c = 0x20; c < 0x7F; ++c) {
+            std::string piece = icuSkeleton(spoof, std::string_view(&c, 1));
+            UChar32 first = -1;
+            int32_t at = 0;
+            if (!piece.empty())
+                U8_NEXT(reinterpret_cast<const uint8_t*>(piece.data()), at, static_cast<int32_t>(piece.size()), first);
+            if (first >= 0 && u_getCombiningClass(first) == 0)
+                pieces[c - 0x20] = std::move(piece);
+        }
+    }
+};
+
 } // namespace
 
 std::string describeCharacter(char32_t c) {
@@ -207,20 +245,14 @@ std::string skeleton(std::string_view name) {
     const USpoofChecker* spoof = checker();
     if (!spoof || name.size() > INT32_MAX)
         return std::string(name);
-    std::string result(name.size() * 3 + 16, '\0');
-    UErrorCode status = U_ZERO_ERROR;
-    int32_t length = uspoof_getSkeletonUTF8(spoof, 0, name.data(), static_cast<int32_t>(name.size()), result.data(),
-                                            static_cast<int32_t>(result.size()), &status);
-    if (status == U_BUFFER_OVERFLOW_ERROR) {
-        result.resize(static_cast<std::size_t>(length));
-        status = U_ZERO_ERROR;
-        length = uspoof_getSkeletonUTF8(spoof, 0, name.data(), static_cast<int32_t>(name.size()), result.data(),
-                                        static_cast<int32_t>(result.size()), &status);
+    static const AsciiSkeletons ascii(spoof);
+    std::string joined;
+    for (const char c : name) {
+        if (c < 0x20 || c >= 0x7F || ascii.pieces[c - 0x20].empty())
+            return icuSkeleton(spoof, name);
+        joined += ascii.pieces[c - 0x20];
     }
-    if (U_FAILURE(status))
-        return std::string(name);
-    result.resize(static_cast<std::size_t>(length));
-    return result;
+    return joined;
 }
 
 } // namespace dao::NameLook
