@@ -11,6 +11,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <string_view>
@@ -232,7 +233,7 @@ int Database::onBusy(void* database, int attempt) {
     return 1;
 }
 
-void Database::fail(const std::exception& failure) const {
+void Database::fail(const std::exception& failure, int systemError) const {
     if (const auto* error = dynamic_cast<const Error*>(&failure))
         throw *error;
     if (const auto* sqliteFailure = dynamic_cast<const SQLite::Exception*>(&failure)) {
@@ -244,18 +245,21 @@ void Database::fail(const std::exception& failure) const {
                             "far longer than Vantrel ever needs: something in the registry file makes it slow or "
                             "endless. Nothing was changed, and the file is free for other programs again.");
         }
-        throw translate(*sqliteFailure, m_path, m_connection ? sqlite3_system_errno(m_connection->getHandle()) : 0);
+        const int kept = m_connection ? sqlite3_system_errno(m_connection->getHandle()) : 0;
+        throw translate(*sqliteFailure, m_path, kept != 0 ? kept : systemError);
     }
     throw Error(ErrorNumber::EngineFailure,
                 "The database engine failed on " + inQuotes(m_path) + ": " + failure.what() + ".");
 }
 
 void Database::failAfterCommit(const std::exception& failure, const std::function<bool()>& landed) {
+    // SQLite keeps no errno for a failed COMMIT: the failed call's is read before anything else runs.
+    const int systemError = errno;
     // A COMMIT that failed before its end leaves the transaction open: nothing of it is in the file.
     if (!m_connection || !sqlite3_get_autocommit(m_connection->getHandle())) {
         if (m_connection)
             m_connection->tryExec("ROLLBACK");
-        fail(failure);
+        fail(failure, systemError);
     }
     // Otherwise the failure may have come after the commit took effect (the sync of the folder
     // once the journal is gone, say): the file itself tells.
@@ -264,13 +268,13 @@ void Database::failAfterCommit(const std::exception& failure, const std::functio
         beginWork();
         inFile = landed && landed();
     } catch (...) {
-        fail(failure); // the file cannot be read either: the failure itself is the best account
+        fail(failure, systemError); // the file cannot be read either: the failure itself is the best account
     }
     if (!inFile)
-        fail(failure);
+        fail(failure, systemError);
     std::string detail = failure.what();
     try {
-        fail(failure);
+        fail(failure, systemError);
     } catch (const Error& error) {
         detail = error.description();
     }

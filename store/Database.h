@@ -129,7 +129,8 @@ public:
     void storeIndex(const std::string& table, const TableDef::IndexDefinition& index);
     // Turns a failure into the Error naming this file: SQLite's by its result code (see
     // translate), the time bound's as WorkLimitExceeded, an Error unchanged. Called by guarded.
-    [[noreturn]] void fail(const std::exception& failure) const;
+    // `systemError`: the failed call's errno, for a failure after which SQLite keeps none (0: unknown).
+    [[noreturn]] void fail(const std::exception& failure, int systemError = 0) const;
     // Starts the time bound afresh: called before each operation of the store.
     void beginWork();
     // Whether the current write transaction took effect after all, when its COMMIT failed: asked

@@ -11,9 +11,17 @@
 
 namespace {
 
+const QString& openAction() {
+    static const QString name = QStringLiteral("Open");
+    return name;
+}
+
 // One name of the list, known by its row. The list is filled once, so a row always stands for
-// the same name.
-class NameItemAccessible : public QAccessibleInterface {
+// the same name. Its one action, "Open", opens the editor on it as Enter does; it is a cell of
+// the list's one column for the screen readers that read a list as a table.
+class NameItemAccessible : public QAccessibleInterface,
+                           public QAccessibleActionInterface,
+                           public QAccessibleTableCellInterface {
 public:
     NameItemAccessible(UserListView* view, int row) : m_view(view), m_row(row) {}
 
@@ -53,6 +61,38 @@ public:
         return state;
     }
 
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        if (type == QAccessible::ActionInterface)
+            return static_cast<QAccessibleActionInterface*>(this);
+        if (type == QAccessible::TableCellInterface)
+            return static_cast<QAccessibleTableCellInterface*>(this);
+        return nullptr;
+    }
+
+    QStringList actionNames() const override { return {openAction()}; }
+    void doAction(const QString& action) override {
+        if (action == openAction() && isValid())
+            m_view->requestOpen(m_row);
+    }
+    QString localizedActionName(const QString& action) const override {
+        return action == openAction() ? QObject::tr("Open") : QString();
+    }
+    QString localizedActionDescription(const QString& action) const override {
+        return action == openAction() ? QObject::tr("Opens the account in the editor") : QString();
+    }
+    QStringList keyBindingsForAction(const QString& action) const override {
+        return action == openAction() ? QStringList{QStringLiteral("Return")} : QStringList();
+    }
+
+    bool isSelected() const override { return isValid() && state().selected; }
+    QList<QAccessibleInterface*> columnHeaderCells() const override { return {}; }
+    QList<QAccessibleInterface*> rowHeaderCells() const override { return {}; }
+    int columnIndex() const override { return 0; }
+    int rowIndex() const override { return m_row; }
+    int columnExtent() const override { return 1; }
+    int rowExtent() const override { return 1; }
+    QAccessibleInterface* table() const override { return parent(); }
+
     int row() const { return m_row; }
 
 private:
@@ -63,8 +103,10 @@ private:
 };
 
 // The list: as many children as names, made only when asked for, so that a million names cost
-// nothing until a screen reader visits them.
-class UserListAccessible : public QAccessibleWidget {
+// nothing until a screen reader visits them. It offers the table interface of one column, which
+// is how the accessibility bridge tells a screen reader the count of items and which is selected
+// ("User names, list, 1,000,000 items"), and lets it select an item.
+class UserListAccessible : public QAccessibleWidget, public QAccessibleTableInterface {
 public:
     explicit UserListAccessible(UserListView* view) : QAccessibleWidget(view, QAccessible::List) {}
     ~UserListAccessible() override {
@@ -99,6 +141,57 @@ public:
         const QModelIndex at = view()->indexAt(view()->viewport()->mapFromGlobal(QPoint(x, y)));
         return at.isValid() ? child(at.row()) : nullptr;
     }
+
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        if (type == QAccessible::TableInterface)
+            return static_cast<QAccessibleTableInterface*>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+
+    // The table of one column: a row is a name.
+    QAccessibleInterface* caption() const override { return nullptr; }
+    QAccessibleInterface* summary() const override { return nullptr; }
+    QAccessibleInterface* cellAt(int row, int column) const override { return column == 0 ? child(row) : nullptr; }
+    int columnCount() const override { return 1; }
+    int rowCount() const override { return childCount(); }
+    QString columnDescription(int) const override { return {}; }
+    QString rowDescription(int) const override { return {}; }
+    int selectedCellCount() const override { return selectedRowCount(); }
+    int selectedColumnCount() const override { return 0; }
+    int selectedRowCount() const override { return static_cast<int>(selectedRows().size()); }
+    QList<QAccessibleInterface*> selectedCells() const override {
+        QList<QAccessibleInterface*> cells;
+        for (const int row : selectedRows())
+            cells.append(child(row));
+        return cells;
+    }
+    QList<int> selectedColumns() const override { return {}; }
+    QList<int> selectedRows() const override {
+        QList<int> rows;
+        if (const QItemSelectionModel* selection = view()->selectionModel())
+            for (const QModelIndex& index : selection->selectedRows())
+                rows.append(index.row());
+        return rows;
+    }
+    bool isColumnSelected(int) const override { return false; }
+    bool isRowSelected(int row) const override {
+        return view()->selectionModel() && view()->selectionModel()->isRowSelected(row, QModelIndex());
+    }
+    bool selectRow(int row) override {
+        if (row < 0 || row >= rowCount())
+            return false;
+        view()->setCurrentIndex(view()->model()->index(row, 0));
+        return true;
+    }
+    bool selectColumn(int) override { return false; }
+    bool unselectRow(int row) override {
+        if (!isRowSelected(row))
+            return false;
+        view()->selectionModel()->clearSelection();
+        return true;
+    }
+    bool unselectColumn(int) override { return false; }
+    void modelChange(QAccessibleTableModelChangeEvent*) override {}
 
 private:
     UserListView* view() const { return static_cast<UserListView*>(widget()); }

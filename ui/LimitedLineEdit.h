@@ -4,7 +4,8 @@
 #include <QLineEdit>
 
 // A one-line text box that holds what the operator types or pastes to a limit, yet shows text
-// that the program loads into it whole (QLineEdit's maxLength would cut it).
+// that the program loads into it whole (QLineEdit's maxLength would cut it); loaded text longer
+// than the limit may be edited up to its own length.
 class LimitedLineEdit : public QLineEdit {
     Q_OBJECT
 
@@ -23,6 +24,7 @@ private:
     void limitEdit(const QString& text);
 
     int m_limit;
+    int m_allowed; // the limit, or the loaded text's length when that is longer
     QString m_accepted;
     QString m_loaded;
 };

@@ -7,7 +7,10 @@
 #include <QScopedValueRollback>
 #include <QTextBlock>
 
-LimitedTextEdit::LimitedTextEdit(int limit, QWidget* parent) : QPlainTextEdit(parent), m_limit(limit) {
+#include <algorithm>
+
+LimitedTextEdit::LimitedTextEdit(int limit, QWidget* parent)
+    : QPlainTextEdit(parent), m_limit(limit), m_allowed(limit) {
     setTabChangesFocus(true);
     connect(this, &QPlainTextEdit::textChanged, this, &LimitedTextEdit::limitEdit);
 }
@@ -22,6 +25,7 @@ void LimitedTextEdit::loadText(const QString& text) {
     const QScopedValueRollback loading(m_loading, true);
     setPlainText(text);
     m_accepted = m_loaded = rawText();
+    m_allowed = std::max(m_limit, static_cast<int>(m_loaded.toUcs4().size()));
 }
 
 QString LimitedTextEdit::textWithCrLf() const {
@@ -35,7 +39,7 @@ void LimitedTextEdit::limitEdit() {
     if (m_loading)
         return;
     const QString now = rawText();
-    const LengthLimit::Result limited = LengthLimit::apply(m_accepted, now, m_limit);
+    const LengthLimit::Result limited = LengthLimit::apply(m_accepted, now, m_allowed);
     if (limited.cursor >= 0) {
         const QScopedValueRollback loading(m_loading, true);
         QString text = limited.text;

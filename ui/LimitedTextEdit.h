@@ -23,6 +23,7 @@ private:
     void limitEdit();
 
     int m_limit;
+    int m_allowed; // the limit, or the loaded text's length when that is longer
     bool m_loading = false;
     QString m_accepted;
     QString m_loaded;

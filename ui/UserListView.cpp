@@ -5,6 +5,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QKeyEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -263,4 +264,28 @@ void UserListView::keyboardSearch(const QString& search) {
     const int row = PrefixSearch::firstMatch(m_users.names(), sameKey ? QString(m_typed.front()) : m_typed, start);
     if (row >= 0)
         setCurrentIndex(m_users.index(row, 0));
+}
+
+void UserListView::keyPressEvent(QKeyEvent* event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (!enter || (event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+        QListView::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    if (selectionModel()->hasSelection())
+        emit openRequested();
+}
+
+void UserListView::requestOpen(int row) {
+    if (row < 0 || row >= rows())
+        return;
+    setCurrentIndex(m_users.index(row, 0));
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (selectionModel()->hasSelection())
+                emit openRequested();
+        },
+        Qt::QueuedConnection);
 }

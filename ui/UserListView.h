@@ -38,7 +38,18 @@ public:
     // matches the name as stored, not the marks the list shows for invisible characters.
     void keyboardSearch(const QString& search) override;
 
+    // Selects the entry at `row` and asks for it to be opened, as Enter on it would. The request
+    // is delivered from the event loop, so a caller such as a screen reader's action returns
+    // before any window or message of the opening is shown.
+    void requestOpen(int row);
+
+signals:
+    // The operator asked to open the selected entry: Enter (Return or keypad Enter) on it, or the
+    // accessible "Open" action of an entry. Never sent while nothing is selected.
+    void openRequested();
+
 protected:
+    void keyPressEvent(QKeyEvent* event) override;
     QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
     int horizontalOffset() const override;
     int verticalOffset() const override;

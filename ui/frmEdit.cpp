@@ -12,14 +12,18 @@
 #include "ui/StoredText.h"
 #include "ui/Twips.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
+#include <QStyle>
 
 namespace {
 
-QLabel* makeLabel(QWidget* parent, const char* name, const QString& caption, Qt::Alignment alignment, QRect geometry) {
-    auto* label = new QLabel(caption, parent);
+template <class Label = QLabel>
+Label* makeLabel(QWidget* parent, const char* name, const QString& caption, Qt::Alignment alignment, QRect geometry) {
+    auto* label = new Label(caption, parent);
     label->setObjectName(QString::fromLatin1(name));
     label->setTextFormat(Qt::PlainText); // a user name like "<b>x" is text, not markup
     label->setAlignment(alignment | Qt::AlignVCenter);
@@ -57,7 +61,32 @@ dao::Variant stored(bool unchanged, const dao::Variant& loaded, const QString& t
     return dao::Variant(text.toStdString());
 }
 
+// The fields as the operator reads them, for messages: "Password", "Password and Name",
+// "Password, Name and Official".
+QString listed(const QStringList& names) {
+    if (names.size() < 2)
+        return names.join(QString());
+    return names.first(names.size() - 1).join(QStringLiteral(", ")) + QStringLiteral(" and ") + names.back();
+}
+
 } // namespace
+
+void HeadingLabel::setName(const QString& shown, const QString& whole, const QString& why) {
+    setText(shown);
+    const QString described = why.isEmpty() ? whole : whole + QLatin1Char('\n') + why;
+    setToolTip(QStringLiteral("<p style=\"white-space:pre\">") + described.toHtmlEscaped() + QStringLiteral("</p>"));
+    setAccessibleDescription(described);
+}
+
+QString HeadingLabel::shownText() const {
+    return fontMetrics().elidedText(text(), Qt::ElideMiddle, contentsRect().width());
+}
+
+void HeadingLabel::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    style()->drawItemText(&painter, contentsRect(), static_cast<int>(alignment()), palette(), isEnabled(), shownText(),
+                          foregroundRole());
+}
 
 frmEdit::frmEdit(QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
@@ -93,7 +122,7 @@ frmEdit::frmEdit(QWidget* parent)
     cmdCancel =
         makeButton(this, "cmdCancel", QStringLiteral("C&ancel"), tr("Cancel"), twips::rect(2880, 2520, 1215, 375));
 
-    lblUser = makeLabel(this, "lblUser", QString(), Qt::AlignHCenter, twips::rect(0, 120, 4215, 255));
+    lblUser = makeLabel<HeadingLabel>(this, "lblUser", QString(), Qt::AlignHCenter, twips::rect(0, 120, 4215, 255));
     QFont large(QStringLiteral("Verdana"));
     large.setPointSizeF(12);
     lblUser->setFont(large);
@@ -119,10 +148,28 @@ frmEdit::frmEdit(QWidget* parent)
 
     connect(cmdEdit, &QPushButton::clicked, this, &frmEdit::cmdEdit_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &frmEdit::cmdCancel_Click);
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+        if (now == txtPassword || now == txtName || now == txtDescription || now == chkOfficial)
+            m_lastBox = now;
+    });
 }
 
 bool frmEdit::load() {
     return runHandler(nullptr, [this] { Form_Load(); });
+}
+
+bool frmEdit::loadAccount(const QString& user) {
+    const QString previous = User;
+    User = user;
+    if (load())
+        return true;
+    User = previous;
+    return false;
+}
+
+bool frmEdit::isTouched() const {
+    return !txtPassword->isUnchanged() || !txtName->isUnchanged() || !txtDescription->isUnchanged() ||
+           chkOfficial->isChecked() != m_loadedChecked;
 }
 
 // Stands rsServers on the first row, in "User" order, whose user name is exactly User. Never
@@ -145,24 +192,33 @@ void frmEdit::FindAccount() {
                          " is not in the registry; another program may have removed or renamed it.");
 }
 
-void frmEdit::Form_Load() {
+frmEdit::Values frmEdit::ReadFields() {
     using mdlDatabase::rsServers;
+    return {rsServers->Fields("Password").Value(), rsServers->Fields("Name").Value(),
+            rsServers->Fields("Official").Value(), rsServers->Fields("Description").Value()};
+}
+
+// Reads everything before it shows anything: an editor already open on another account keeps it
+// when this one cannot be loaded.
+void frmEdit::Form_Load() {
     mdlDatabase::OpenDB();
     FindAccount();
-    m_loadedPassword = rsServers->Fields("Password").Value();
-    m_loadedName = rsServers->Fields("Name").Value();
-    m_loadedOfficial = rsServers->Fields("Official").Value();
-    m_loadedDescription = rsServers->Fields("Description").Value();
-    if (!m_loadedOfficial.isNull() && !m_loadedOfficial.isInteger())
+    const Values loaded = ReadFields();
+    if (!loaded.official.isNull() && !loaded.official.isInteger())
         throw dao::Error(dao::ErrorNumber::ValueRefused, "The account " + quotedName(User) +
                                                              " cannot be edited: its field " + "\"Official\" holds " +
-                                                             m_loadedOfficial.describe() +
+                                                             loaded.official.describe() +
                                                              ", which is neither true nor false.");
     mdlDatabase::CloseDB();
+    ShowLoaded(loaded);
+}
 
-    lblUser->setText(NameDisplay::shown(User));
-    lblUser->setToolTip(NameDisplay::lookReason(User));
-    lblUser->setAccessibleDescription(NameDisplay::lookReason(User));
+void frmEdit::ShowLoaded(const Values& loaded) {
+    m_loadedPassword = loaded.password;
+    m_loadedName = loaded.name;
+    m_loadedOfficial = loaded.official;
+    m_loadedDescription = loaded.description;
+    lblUser->setName(NameDisplay::shown(User), NameDisplay::visible(User), NameDisplay::lookReason(User));
     setAccessibleName(windowTitle() + QStringLiteral(": ") + NameDisplay::visible(User));
     txtPassword->loadText(shown(m_loadedPassword));
     txtName->loadText(shown(m_loadedName));
@@ -171,52 +227,127 @@ void frmEdit::Form_Load() {
     txtDescription->loadText(shown(m_loadedDescription));
 }
 
+QStringList frmEdit::ChangedFields(const Values& current) const {
+    QStringList changed;
+    if (current.password != m_loadedPassword)
+        changed << tr("Password");
+    if (current.name != m_loadedName)
+        changed << tr("Name");
+    if (current.official != m_loadedOfficial)
+        changed << tr("Official");
+    if (current.description != m_loadedDescription)
+        changed << tr("Description");
+    return changed;
+}
+
+QWidget* frmEdit::TakeCurrent(const Values& current) {
+    QWidget* both = nullptr;
+    const auto take = [&both](auto* box, dao::Variant& loaded, const dao::Variant& now) {
+        if (box->isUnchanged())
+            box->loadText(shown(now));
+        else if (now != loaded && !both)
+            both = box;
+        loaded = now;
+    };
+    take(txtPassword, m_loadedPassword, current.password);
+    take(txtName, m_loadedName, current.name);
+    take(txtDescription, m_loadedDescription, current.description);
+    const bool checked = !current.official.isNull() && current.official.toBool();
+    if (chkOfficial->isChecked() == m_loadedChecked)
+        chkOfficial->setChecked(checked);
+    else if (current.official != m_loadedOfficial && !both)
+        both = chkOfficial;
+    m_loadedOfficial = current.official;
+    m_loadedChecked = checked;
+    return both;
+}
+
+QWidget* frmEdit::BoxNamedBy(const std::string& description) const {
+    const std::pair<const char*, QWidget*> boxes[] = {
+        {"Password", txtPassword}, {"Name", txtName}, {"Description", txtDescription}, {"Official", chkOfficial}};
+    for (const auto& [field, box] : boxes)
+        if (description.starts_with("The value for " + dao::inQuotes(field)))
+            return box;
+    return nullptr;
+}
+
 void frmEdit::cmdEdit_Click() {
-    QString unconfirmed; // the save is in the file, but the disk did not confirm it
-    const bool saved = runHandler(this, [this, &unconfirmed] {
+    QString unconfirmed;       // the save is in the file, but the disk did not confirm it
+    QWidget* focus = nullptr;  // where typing goes on after a refused save
+    const bool saved = runHandler(this, [this, &unconfirmed, &focus] {
         using mdlDatabase::rsServers;
-        mdlDatabase::OpenDB();
-        FindAccount();
-        rsServers->Edit();
-        // The row must still be the one the editor loaded: the same user name and the same four
-        // fields, compared inside the save's own transaction. Another program may have changed,
-        // renamed or replaced the account meanwhile; its change is then kept and nothing is saved.
-        rsServers->Fields("User").SetOriginalValue(dao::Variant(User.toStdString()));
-        rsServers->Fields("Password").SetOriginalValue(m_loadedPassword);
-        rsServers->Fields("Name").SetOriginalValue(m_loadedName);
-        rsServers->Fields("Official").SetOriginalValue(m_loadedOfficial);
-        rsServers->Fields("Description").SetOriginalValue(m_loadedDescription);
-        rsServers->Fields("Password")
-            .SetValue(stored(txtPassword->isUnchanged(), m_loadedPassword, txtPassword->text()));
-        rsServers->Fields("Name").SetValue(stored(txtName->isUnchanged(), m_loadedName, txtName->text()));
-        const bool checked = chkOfficial->isChecked();
-        rsServers->Fields("Official").SetValue(checked == m_loadedChecked ? m_loadedOfficial : dao::Variant(checked));
-        rsServers->Fields("Description")
-            .SetValue(stored(txtDescription->isUnchanged(), m_loadedDescription, txtDescription->textWithCrLf()));
         try {
-            rsServers->Update(dao::UpdateType::Regular, false);
-        } catch (const dao::Error& error) {
-            if (error.code() == dao::ErrorNumber::SavedNotConfirmed) {
-                unconfirmed = QStringLiteral("Warning %1: %2")
-                                  .arg(error.number())
-                                  .arg(QString::fromStdString(error.description()));
+            mdlDatabase::OpenDB();
+            FindAccount();
+            rsServers->Edit();
+            // The row must still be the one the editor loaded: the same user name and the same four
+            // fields, compared inside the save's own transaction. Another program may have changed,
+            // renamed or replaced the account meanwhile; its change is then kept and nothing is saved.
+            rsServers->Fields("User").SetOriginalValue(dao::Variant(User.toStdString()));
+            rsServers->Fields("Password").SetOriginalValue(m_loadedPassword);
+            rsServers->Fields("Name").SetOriginalValue(m_loadedName);
+            rsServers->Fields("Official").SetOriginalValue(m_loadedOfficial);
+            rsServers->Fields("Description").SetOriginalValue(m_loadedDescription);
+            rsServers->Fields("Password")
+                .SetValue(stored(txtPassword->isUnchanged(), m_loadedPassword, txtPassword->text()));
+            rsServers->Fields("Name").SetValue(stored(txtName->isUnchanged(), m_loadedName, txtName->text()));
+            const bool checked = chkOfficial->isChecked();
+            rsServers->Fields("Official")
+                .SetValue(checked == m_loadedChecked ? m_loadedOfficial : dao::Variant(checked));
+            rsServers->Fields("Description")
+                .SetValue(stored(txtDescription->isUnchanged(), m_loadedDescription, txtDescription->textWithCrLf()));
+            try {
+                rsServers->Update(dao::UpdateType::Regular, false);
+            } catch (const dao::Error& error) {
+                if (error.code() == dao::ErrorNumber::SavedNotConfirmed) {
+                    unconfirmed = QStringLiteral("Warning %1: %2")
+                                      .arg(error.number())
+                                      .arg(QString::fromStdString(error.description()));
+                    mdlDatabase::ReleaseDB();
+                    return;
+                }
+                if (error.code() != dao::ErrorNumber::AccountChanged)
+                    throw;
+                // The operator's typing is kept and what the other program wrote is shown, so the
+                // next Edit saves the one over the other knowingly, without typing anything again.
+                // Nothing is written here. An account gone meanwhile is error 21.
                 mdlDatabase::ReleaseDB();
-                return;
+                mdlDatabase::OpenDB();
+                FindAccount();
+                const Values current = ReadFields();
+                mdlDatabase::CloseDB();
+                const QStringList changed = ChangedFields(current);
+                focus = TakeCurrent(current);
+                const std::string which = changed.isEmpty() ? std::string()
+                                                            : " " + listed(changed).toStdString() +
+                                                                  (changed.size() > 1 ? " were" : " was") +
+                                                                  " changed by another program.";
+                throw dao::Error(dao::ErrorNumber::AccountChanged,
+                                 "The account " + quotedName(User) +
+                                     " was changed by another program since it was opened; nothing was saved." +
+                                     which +
+                                     " The editor now shows the account's current values, except in the boxes you "
+                                     "changed, which keep your text: press Edit to save it.");
             }
-            if (error.code() != dao::ErrorNumber::AccountChanged)
-                throw;
-            throw dao::Error(dao::ErrorNumber::AccountChanged,
-                             "The account " + quotedName(User) +
-                                 " was changed by another program since it was opened; nothing was saved. Press "
-                                 "Cancel and open the account again to see its current values.");
+            mdlDatabase::CloseDB();
+        } catch (const dao::Error& error) {
+            if (!focus)
+                focus = BoxNamedBy(error.description());
+            throw;
         }
-        mdlDatabase::CloseDB();
     });
-    // A failed save keeps the editor open with everything the operator typed. A save that is in
-    // the file is done, even when the disk did not confirm that it will outlive a power cut: the
-    // editor closes, and the operator is told.
-    if (!saved)
+    // A failed save keeps the editor open with everything the operator typed, and the keyboard
+    // in the box the error names, else in the box it was in before Edit: never on Edit itself,
+    // where typed letters would vanish. A save that is in the file is done, even when the disk
+    // did not confirm that it will outlive a power cut: the editor closes, and the operator is
+    // told.
+    if (!saved) {
+        if (!focus)
+            focus = m_lastBox ? m_lastBox.data() : txtPassword;
+        if (isVisible())
+            focus->setFocus(Qt::OtherFocusReason);
         return;
+    }
     close();
     if (!unconfirmed.isEmpty())
         MessageBox::show(nullptr, unconfirmed, MessageBox::Icon::Warning);

@@ -68,6 +68,7 @@ frmMain::frmMain(QWidget* parent)
     m_lstUser->setSelectionMode(QAbstractItemView::SingleSelection);
     m_lstUser->setEditTriggers(QAbstractItemView::NoEditTriggers);
     connect(m_lstUser, &UserListView::doubleClicked, this, &frmMain::lstUser_DblClick);
+    connect(m_lstUser, &UserListView::openRequested, this, &frmMain::lstUser_DblClick);
 }
 
 frmMain::LoadResult frmMain::Form_Load() {
@@ -109,22 +110,36 @@ frmMain::~frmMain() {
     delete m_editor; // an editor still open when the program ends
 }
 
-// Opens the editor on the selected name. While the editor is open, a double-click only brings it
-// to the front: it stays on its account, so what it shows and the row Edit writes belong together,
-// and nothing the operator typed is lost.
+// Opens the editor on the selected name; a double-click, Enter and a screen reader's "Open" all
+// come here. While the editor is open, the list and the editor must name the same account, so
+// what it shows and the row Edit writes belong together and nothing the operator typed is lost:
+// with nothing typed, the editor moves to the chosen account, loaded afresh; with anything typed
+// (or when the chosen account cannot be loaded), it stays on its account and the list's
+// selection goes back to it. Either way the editor comes to the front.
 void frmMain::lstUser_DblClick() {
+    const QModelIndexList selected = m_lstUser->selectionModel()->selectedIndexes();
+    if (selected.isEmpty())
+        return;
+    const int row = selected.front().row();
     if (m_editor) {
-        m_editor->raise();
-        m_editor->activateWindow();
+        if (row != m_editorRow) {
+            if (!m_editor->isTouched() && m_editor->loadAccount(users()->name(row)))
+                m_editorRow = row;
+            else if (m_editor)
+                m_lstUser->setCurrentIndex(users()->index(m_editorRow, 0));
+        }
+        if (m_editor) {
+            m_editor->raise();
+            m_editor->activateWindow();
+        }
         return;
     }
     auto* editor = new frmEdit();
-    const QModelIndexList selected = m_lstUser->selectionModel()->selectedIndexes();
-    editor->User = selected.isEmpty() ? QString() : users()->name(selected.front().row());
-    if (!editor->load()) {
+    if (!editor->loadAccount(users()->name(row))) {
         delete editor;
         return;
     }
+    m_editorRow = row;
     m_editor = editor;
     // The editor's frame is not known before the window manager frames it: it is centred with the
     // list window's frame, and again with its own once it is framed, should that differ.

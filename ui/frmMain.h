@@ -10,7 +10,8 @@ class UserListModel;
 class UserListView;
 
 // The list window: every account's user name, in the order of the index "User". The program
-// starts with it, and a double-click on a name opens the account editor.
+// starts with it, and a double-click on a name, Enter on it or a screen reader's "Open" opens the
+// account editor.
 class frmMain : public QWidget {
     Q_OBJECT
 
@@ -37,4 +38,6 @@ private:
 
     UserListView* m_lstUser;
     QPointer<frmEdit> m_editor;
+    int m_editorRow = -1; // the entry the editor was opened from
+
 };

@@ -12,9 +12,11 @@
 
 #include <SQLiteCpp/Database.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -165,6 +167,25 @@ TEST(CheckTest, EveryKindOfProblemIsFoundAndCounted) {
         for (const std::string& finding : test.findings)
             EXPECT_NE(all.find(finding), std::string::npos) << test.name << ": " << finding << " not in\n" << all;
         EXPECT_EQ(readBytes(path), before) << test.name << ": the check changed the file";
+    }
+}
+
+// A hundred findings of a kind are listed; from the 101st on, one line says that more follow.
+TEST(CheckTest, AHundredFindingsOfAKindAreListedThenOneLineSaysMore) {
+    const std::string more = "... and more of this kind, counted in the summary";
+    for (const auto& [rows, listed, moreLines] : {std::tuple{99u, 99u, 0u}, {100u, 100u, 0u}, {101u, 100u, 1u}}) {
+        TempFolder folder;
+        const std::string path = folder.file("rows.dat");
+        shell(path, std::string(foreignTable) + "CREATE INDEX User ON Servers (User);\n"
+                                                "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+                        std::to_string(rows) + ") INSERT INTO Servers (User, Password, Date) SELECT 'u' || i, 'pw', 256 FROM n;\n");
+        const CheckReport report = cli::checkRegistry(path);
+        EXPECT_EQ(report.rowsBreakingRules, rows);
+        const auto rowLines = std::count_if(report.findings.begin(), report.findings.end(),
+                                            [](const std::string& line) { return line.starts_with("row "); });
+        EXPECT_EQ(std::size_t(rowLines), listed) << rows << " rows";
+        EXPECT_EQ(std::size_t(std::count(report.findings.begin(), report.findings.end(), more)), moreLines) << rows << " rows";
+        EXPECT_EQ(report.findings.size(), listed + moreLines) << rows << " rows: no finding of another kind";
     }
 }
 

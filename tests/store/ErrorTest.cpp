@@ -6,6 +6,7 @@
 #include "store/TableDef.h"
 #include "store/Workspace.h"
 #include "tests/support/AsNobody.h"
+#include "tests/support/FaultVfs.h"
 #include "tests/support/OtherProgram.h"
 #include "tests/support/TempFolder.h"
 
@@ -14,12 +15,15 @@
 #include <sqlite3.h>
 
 #include <cerrno>
+#include <cstring>
 #include <optional>
 #include <sys/stat.h>
 
 using namespace testing_support;
 
 namespace {
+
+const auto* const faultLayer = ::testing::AddGlobalTestEnvironment(new FaultVfsEnvironment);
 
 // Every failure SQLite may report to the store, by its extended code, and the number and words
 // the operator then reads.
@@ -173,6 +177,32 @@ TEST(ErrorTest, CausesBesideTheFileAreNamed) {
         });
         EXPECT_TRUE(readBytes(path) == before) << "the file was changed";
         chmod(folder.path().c_str(), 0755);
+    }
+}
+
+// A disk whose read or write fails: the message gives the system's own words for its error.
+TEST(ErrorTest, TheSystemsErrorOfAFailedReadOrWriteIsNamed) {
+    struct Case {
+        FileCall call;
+        int nth; // of the registry's calls: the second read is the first after its header's
+        int code;
+        int systemError;
+    };
+    const Case cases[] = {
+        {FileCall::Read, 2, SQLITE_IOERR_READ, EIO},      {FileCall::Read, 2, SQLITE_IOERR_READ, EACCES},
+        {FileCall::Write, 1, SQLITE_IOERR_WRITE, EIO},    {FileCall::Write, 1, SQLITE_IOERR_WRITE, ENOSPC},
+        {FileCall::Write, 1, SQLITE_IOERR_WRITE, EACCES}, {FileCall::Sync, 1, SQLITE_IOERR_FSYNC, ENOSPC},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(callName(c.call)) + ": " + std::strerror(c.systemError));
+        TempFolder folder;
+        const std::string path = makeFilledRegistry(folder.path(), 50);
+        const FaultWatch watch(folder.path());
+        FaultVfs::arm({c.call, FileRole::Registry, c.nth, c.code, false, c.systemError});
+        const std::string seen = openAndSave(path, false);
+        EXPECT_TRUE(FaultVfs::fired());
+        EXPECT_EQ(seen.rfind("Error 7: ", 0), 0u) << seen;
+        EXPECT_NE(seen.find(std::string("(") + std::strerror(c.systemError) + ")"), std::string::npos) << seen;
     }
 }
 

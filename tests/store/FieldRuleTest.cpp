@@ -2,9 +2,16 @@
 #include "store/FieldRule.h"
 #include "store/ServersFields.h"
 #include "store/Statement.h"
+#include "tests/support/OtherProgram.h"
+#include "tests/support/SqliteShell.h"
+#include "tests/support/TempFolder.h"
 
 #include <SQLiteCpp/Database.h>
+#include <sqlite3.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+using namespace testing_support;
 
 namespace {
 
@@ -37,6 +44,28 @@ TEST(FieldRuleTest, SqlConditionAndValueTestAgreeAtEveryLimit) {
         }
         EXPECT_GT(kept, 0) << field.Name();
         EXPECT_GT(refused, 0) << field.Name();
+    }
+}
+
+// Another program writing "Official" into a registry made as `init` makes it: the file itself
+// keeps only 0 and 1 (text that reads as one of them is stored as that number).
+TEST(FieldRuleTest, TheFileKeepsOfficialToZeroAndOne) {
+    const struct {
+        const char* value;
+        const char* stored; // as quote() writes it; null: refused
+    } cases[] = {{"0", "0"},      {"1", "1"},     {"NULL", "NULL"},    {"'1'", "1"},
+                 {"-1", nullptr}, {"2", nullptr}, {"'true'", nullptr}, {"0.5", nullptr}};
+    TempFolder folder;
+    const std::string path = makeRegistry(folder.path());
+    for (const auto& c : cases) {
+        const std::string insert = "INSERT INTO Servers (User, Password, Official) VALUES ('u', 'pw', ";
+        const ShellRun run = runSqlite(path, "DELETE FROM Servers; " + insert + c.value + ");");
+        EXPECT_EQ(run.status == 0, c.stored != nullptr) << c.value << ": " << run.errors;
+        if (c.stored) {
+            EXPECT_EQ(OtherProgram(path).text("SELECT quote(Official) FROM Servers"), c.stored) << c.value;
+        } else {
+            EXPECT_THAT(run.errors, ::testing::HasSubstr("CHECK constraint failed: Official")) << c.value;
+        }
     }
 }
 

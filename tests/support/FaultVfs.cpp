@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 
 #include <array>
+#include <cerrno>
 #include <memory>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -82,6 +83,8 @@ bool failsNow(FileCall call, FileRole role) {
     ++s.seen;
     if (s.seen == s.fault.nth || (s.fault.fromThenOn && s.seen > s.fault.nth)) {
         s.fired = true;
+        if (s.fault.systemError != 0)
+            errno = s.fault.systemError;
         return true;
     }
     return false;

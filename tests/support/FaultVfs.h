@@ -30,9 +30,10 @@ const char* callName(FileCall call);
 struct Fault {
     FileCall call;
     FileRole role;
-    int nth;         // 1: the first such call after arming
-    int error;       // the SQLite result code the call returns instead of doing its work
-    bool fromThenOn; // every later such call fails too, as a dead disk would
+    int nth;             // 1: the first such call after arming
+    int error;           // the SQLite result code the call returns instead of doing its work
+    bool fromThenOn;     // every later such call fails too, as a dead disk would
+    int systemError = 0; // the errno the failed call leaves, as the system's call would; 0 leaves errno alone
 };
 
 // One change to the watched folder, in the order the calls returned.

@@ -131,7 +131,7 @@ TEST(UserListTest, ABidiOverrideActsNeitherOnItsNameNorOnItsNeighbours) {
     EXPECT_EQ(overridden.row(2), plain.row(2)) << "the next name is drawn as it is";
 }
 
-TEST(UserListTest, HomeAndEndGoToTheFirstAndLastNameAndNoKeyOpensTheEditor) {
+TEST(UserListTest, HomeAndEndGoToTheFirstAndLastNameAndSpaceAndF2OpenNothing) {
     ShownList list({"alice", "bob", "carol", "dave"});
     UserListView* view = list.window.lstUser();
     view->setFocus();
@@ -142,9 +142,38 @@ TEST(UserListTest, HomeAndEndGoToTheFirstAndLastNameAndNoKeyOpensTheEditor) {
         EXPECT_EQ(view->currentIndex().row(), row);
         EXPECT_TRUE(view->selectionModel()->isRowSelected(row, {}));
     }
-    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space, Qt::Key_F2})
+    for (const Qt::Key key : {Qt::Key_Space, Qt::Key_F2}) // Enter opens: see frmEditTest
         QTest::keyClick(view, key);
     EXPECT_EQ(list.window.editor(), nullptr);
+}
+
+// Type-ahead goes on from the name after the selected one, round past the last, and lands on a
+// name that starts with what was typed: never on the name after a run of them.
+TEST(UserListTest, TypeAheadGoesRoundAndLandsOnAMatch) {
+    ShownList list({"ann", "anna", "bob", "carl", "zed", "zoe"});
+    UserListView* view = list.window.lstUser();
+    view->setFocus();
+    QApplication::setKeyboardInputInterval(0); // every key a search of its own
+    const struct {
+        int from;
+        char typed;
+        int row;
+        const char* what;
+    } cases[] = {
+        {5, 'a', 0, "from the last name, round to the top"},
+        {1, 'a', 0, "past the run of matches, round to its first, not on to \"bob\""},
+        {4, 'z', 5, "a run at the very end"},
+        {5, 'z', 4, "round within a run at the very end"},
+        {2, 'b', 2, "a run of one name: the name itself"},
+        {3, 'x', 3, "a prefix no name has: the selection stays"},
+    };
+    for (const auto& c : cases) {
+        view->setCurrentIndex(view->model()->index(c.from, 0));
+        QTest::qSleep(2);
+        QTest::keyClick(view, c.typed);
+        EXPECT_EQ(view->currentIndex().row(), c.row) << c.what;
+    }
+    QApplication::setKeyboardInputInterval(400);
 }
 
 // Qt's own checks of what a model promises its views, through every load of a shown list: with

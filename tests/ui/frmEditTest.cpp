@@ -24,12 +24,14 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLocale>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <set>
 #include <stdexcept>
 
@@ -233,6 +235,45 @@ TEST_F(frmEditTest, LongAndUntouchedValuesRoundTripByteForByte) {
     EXPECT_EQ(row("alice"), before);
 }
 
+// Another program's values longer than the boxes take: an edit of a part replaces that part alone,
+// never cutting the rest to the limit nor dropping what was typed, and never grows the text.
+TEST_F(frmEditTest, AnEditInsideALoadedValueLongerThanItsBoxReplacesJustTheSelection) {
+    other->exec("DROP TABLE Servers; CREATE TABLE Servers (User TEXT, Password TEXT, Name TEXT, Description TEXT, "
+                "UpdateURL TEXT, Official BOOLEAN, Date BYTE, Time BYTE); CREATE INDEX User ON Servers (User)");
+    const QString name = "Maximilian" + QString(35, 'n');
+    const QString description = "Maximilian" + QString(690, 'd');
+    other->addAccount("alice", "pw", name.toUtf8().constData(), description.toUtf8().constData());
+    const std::string before = row("alice");
+    const struct {
+        bool paste;
+        QString over; // what replaces "Maximilian"
+        QString kept; // of it, what the box keeps
+    } edits[] = {{true, "Bob", "Bob"}, {false, "Bo", "Bo"}, {true, "Bartholomew-Maximus", "Bartholome"}};
+    for (const auto& edit : edits) {
+        for (const bool inName : {true, false}) {
+            frmEdit* editor = doubleClick(0);
+            QWidget* box = inName ? static_cast<QWidget*>(editor->txtName) : editor->txtDescription;
+            const auto text = [&] { return inName ? editor->txtName->text() : editor->txtDescription->toPlainText(); };
+            EXPECT_EQ(text(), inName ? name : description) << "shown whole";
+            box->setFocus();
+            QTest::keyClick(box, Qt::Key_Home, Qt::ControlModifier);
+            for (int i = 0; i < 10; ++i)
+                QTest::keyClick(box, Qt::Key_Right, Qt::ShiftModifier);
+            QApplication::clipboard()->setText(edit.over);
+            if (edit.paste)
+                QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
+            else
+                typeInto(box, edit.over);
+            EXPECT_EQ(text(), edit.kept + (inName ? name : description).mid(10)) << edit.over.toStdString();
+            editor->close();
+            EXPECT_TRUE(editorGone());
+        }
+    }
+    click(doubleClick(0)->cmdEdit);
+    EXPECT_TRUE(editorGone());
+    EXPECT_EQ(row("alice"), before) << "left alone, saved as loaded";
+}
+
 TEST_F(frmEditTest, AChangedBoxKeepsTheByteOrderMarkItStartsWith) {
     other->exec("INSERT INTO Servers (User, Password, Name) VALUES ('alice', 'pw', char(65279) || 'Al')");
     frmEdit* editor = doubleClick(0);
@@ -351,9 +392,9 @@ TEST_F(frmEditTest, AChangeByAnotherProgramSinceOpeningIsNeverUndone) {
         const std::string before = everyRow();
         click(editor->cmdEdit);
         ASSERT_EQ(MessageBox::shownForTesting().size(), 1) << c.change;
-        EXPECT_EQ(MessageBox::shownForTesting().front(),
-                  "Error 23: The account \"alice\" was changed by another program since it was opened; nothing was "
-                  "saved. Press Cancel and open the account again to see its current values.");
+        EXPECT_TRUE(MessageBox::shownForTesting().front().startsWith(
+            "Error 23: The account \"alice\" was changed by another program since it was opened; nothing was saved."))
+            << MessageBox::shownForTesting().front().toStdString();
         EXPECT_FALSE(editorGone()) << c.change;
         EXPECT_EQ(editor->txtName->text(), "typed");
         EXPECT_EQ(row("alice"), c.alice) << c.change;
@@ -452,6 +493,23 @@ TEST_F(frmEditTest, AltChordsThatNameNoControlTypeNothing) {
     EXPECT_EQ(editor->txtName->text(), "Alice!");
 }
 
+// Keyboards whose AltGr sends Ctrl+Alt type their characters with it into every box.
+TEST_F(frmEditTest, AltGrChordsTypeTheirCharacters) {
+    other->addAccount("alice", "pw", "Alice", "desc");
+    frmEdit* editor = doubleClick(0);
+    const std::pair<int, QString> chords[] = {{Qt::Key_At, "@"}, {0x20AC, "€"}, {Qt::Key_BraceLeft, "{"}};
+    for (QWidget* box : QList<QWidget*>{editor->txtPassword, editor->txtName, editor->txtDescription}) {
+        box->setFocus();
+        QTest::keyClick(box, Qt::Key_End);
+        for (const auto& [key, text] : chords)
+            QTest::sendKeyEvent(QTest::Click, box, static_cast<Qt::Key>(key), text,
+                                Qt::ControlModifier | Qt::AltModifier);
+    }
+    EXPECT_EQ(editor->txtPassword->text(), "pw@€{");
+    EXPECT_EQ(editor->txtName->text(), "Alice@€{");
+    EXPECT_EQ(editor->txtDescription->toPlainText(), "desc@€{");
+}
+
 TEST_F(frmEditTest, AfterAnErrorTheEditorHasTheFocusAndTheCursorIsNotBusy) {
     other->addAccount("alice", "pw");
     frmEdit* editor = doubleClick(0);
@@ -462,7 +520,7 @@ TEST_F(frmEditTest, AfterAnErrorTheEditorHasTheFocusAndTheCursorIsNotBusy) {
     editor->cmdEdit->click(); // as its shortcut would: a click of the mouse would give the button the focus
     ASSERT_EQ(MessageBox::shownForTesting().size(), 1);
     EXPECT_TRUE(QTest::qWaitForWindowActive(editor));
-    EXPECT_EQ(QApplication::focusWidget(), editor->txtName);
+    EXPECT_EQ(QApplication::focusWidget(), editor->txtPassword) << "the box the error names";
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
 
@@ -481,6 +539,27 @@ TEST_F(frmEditTest, TheCursorIsBusyWhileAHandlerWorksAndOnlyThen) {
         EXPECT_EQ(during, Qt::WaitCursor);
         EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr) << "restored on every way out";
     }
+}
+
+// A failed save's box is answered with the ordinary cursor: the wait cursor is gone when it appears.
+TEST_F(frmEditTest, AnErrorBoxAppearsWithoutTheWaitCursor) {
+    other->addAccount("alice", "pw");
+    frmEdit* editor = doubleClick(0);
+    retype(editor->txtPassword, ""); // refused by the store
+    std::optional<bool> busyUnderTheBox;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            busyUnderTheBox = QGuiApplication::overrideCursor() != nullptr;
+            box->accept();
+        }
+    });
+    answer.start(10);
+    MessageBox::answerForTesting(false);
+    editor->cmdEdit->click();
+    MessageBox::answerForTesting(true);
+    ASSERT_TRUE(busyUnderTheBox.has_value()) << "no error box appeared";
+    EXPECT_FALSE(*busyUnderTheBox);
 }
 
 TEST_F(frmEditTest, AnnouncedAsADialogNamedForItsAccountWhoseNameShowsItsMarks) {
@@ -555,9 +634,9 @@ TEST_F(frmEditTest, TheHeadingMarksANameThatPassesForAnotherAndSaysWhy) {
     frmEdit* editor = doubleClick(0);
     ASSERT_NE(editor, nullptr);
     EXPECT_EQ(editor->lblUser->text(), "\u0430dmin \u26A0");
-    EXPECT_EQ(editor->lblUser->accessibleDescription(),
-              "This name mixes Latin and Cyrillic letters: \u0430 is U+0430 CYRILLIC SMALL LETTER A.");
-    EXPECT_EQ(editor->lblUser->toolTip(), editor->lblUser->accessibleDescription());
+    const QString why = "This name mixes Latin and Cyrillic letters: \u0430 is U+0430 CYRILLIC SMALL LETTER A.";
+    EXPECT_EQ(editor->lblUser->accessibleDescription(), "\u0430dmin\n" + why);
+    EXPECT_TRUE(editor->lblUser->toolTip().contains(why));
 }
 
 TEST_F(frmEditTest, OpensCentredOnTheScreen) {
@@ -646,3 +725,163 @@ TEST_F(frmEditTest, TheEditorOutlivesTheListWindow) {
 }
 
 } // namespace
+
+TEST_F(frmEditTest, EnterAndAScreenReadersOpenActionOpenTheSelectedAccountOnly) {
+    other->addAccount("alice", "a");
+    other->addAccount("bob", "b");
+    list = std::make_unique<frmMain>();
+    ASSERT_EQ(list->Form_Load(), frmMain::LoadResult::Loaded);
+    list->show();
+    UserListView* view = list->lstUser();
+    QAccessible::setActive(true);
+    QAccessibleInterface* names = QAccessible::queryAccessibleInterface(view);
+    ASSERT_NE(names->tableInterface(), nullptr);
+    const std::function<void()> opens[] = {
+        [&] { QTest::keyClick(view, Qt::Key_Return); },
+        [&] { QTest::keyClick(view, Qt::Key_Enter, Qt::KeypadModifier); },
+        [&] {
+            view->setCurrentIndex(view->model()->index(0, 0)); // the action chooses its own entry
+            ASSERT_EQ(names->child(1)->actionInterface()->actionNames(), QStringList{"Open"});
+            names->child(1)->actionInterface()->doAction("Open");
+        },
+    };
+    for (const auto& open : opens) {
+        view->setFocus();
+        view->setCurrentIndex(view->model()->index(1, 0));
+        open();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return list->editor() != nullptr; }, 2000));
+        EXPECT_EQ(list->editor()->User, "bob");
+        EXPECT_EQ(names->tableInterface()->selectedRows(), QList<int>{1});
+        list->editor()->close();
+        EXPECT_TRUE(editorGone());
+    }
+    QAccessible::setActive(false);
+    other->exec("DELETE FROM Servers");
+    list = std::make_unique<frmMain>();
+    ASSERT_EQ(list->Form_Load(), frmMain::LoadResult::Loaded);
+    QTest::keyClick(list->lstUser(), Qt::Key_Return);
+    EXPECT_EQ(list->editor(), nullptr) << "an empty list opens nothing";
+    EXPECT_TRUE(MessageBox::shownForTesting().isEmpty());
+}
+
+// The other program changes one field while the operator changes that field or another. The
+// conflict writes nothing, shows what the other program wrote in the boxes left alone, and the
+// next Edit saves the operator's change over it without anything typed again.
+TEST_F(frmEditTest, AConflictShowsTheCurrentValuesKeepsTheTypingAndTheNextEditSaves) {
+    struct Case {
+        std::string field;  // what the other program changes
+        std::string value;  // to this literal
+        std::string typed;  // the field the operator changes: text fields to "typed", Official unchecked
+    };
+    const Case cases[] = {
+        {"Password", "'p2'", "Name"},           {"Password", "'p2'", "Password"},
+        {"Name", "'N2'", "Password"},           {"Name", "'N2'", "Name"},
+        {"Description", "'d2'", "Password"},    {"Description", "'d2'", "Description"},
+        {"Official", "0", "Password"},          {"Official", "0", "Official"},
+    };
+    for (const Case& c : cases) {
+        other->exec("DELETE FROM Servers");
+        other->addAccount("alice", "secret", "Alice", "one", true);
+        list.reset();
+        MessageBox::clearShownForTesting();
+        frmEdit* editor = doubleClick(0);
+        const std::map<std::string, QWidget*> boxes = {{"Password", editor->txtPassword},
+                                                       {"Name", editor->txtName},
+                                                       {"Description", editor->txtDescription},
+                                                       {"Official", editor->chkOfficial}};
+        if (c.typed == "Official")
+            editor->chkOfficial->setChecked(false);
+        else
+            retype(boxes.at(c.typed), "typed");
+        QWidget* parked = c.typed == "Description" ? boxes.at("Password") : boxes.at("Description");
+        parked->setFocus();
+        other->exec("UPDATE Servers SET " + c.field + " = " + c.value);
+        const std::string theirs = row("alice");
+        pressAlt(editor, Qt::Key_E);
+        const std::string label = c.field + " by them, " + c.typed + " by the operator";
+        ASSERT_EQ(MessageBox::shownForTesting().size(), 1) << label;
+        EXPECT_TRUE(MessageBox::shownForTesting().front().startsWith(
+            QString::fromStdString("Error 23: The account \"alice\" was changed by another program since it was "
+                                   "opened; nothing was saved. " + c.field + " was changed by another program.")))
+            << MessageBox::shownForTesting().front().toStdString();
+        EXPECT_EQ(row("alice"), theirs) << label;
+        EXPECT_EQ(QApplication::focusWidget(), c.field == c.typed ? boxes.at(c.typed) : parked) << label;
+        if (c.field != c.typed && c.field != "Official") {
+            const QString shown = c.field == "Description" ? editor->txtDescription->toPlainText()
+                                                           : qobject_cast<QLineEdit*>(boxes.at(c.field))->text();
+            EXPECT_EQ("'" + shown.toStdString() + "'", c.value) << label;
+        }
+        EXPECT_FALSE(editor->chkOfficial->isChecked() && (c.field == "Official" || c.typed == "Official")) << label;
+        pressAlt(editor, Qt::Key_E);
+        EXPECT_TRUE(editorGone()) << label;
+        std::map<std::string, std::string> expected = {
+            {"Password", "'secret'"}, {"Name", "'Alice'"}, {"Official", "1"}, {"Description", "'one'"}};
+        expected[c.field] = c.value;
+        expected[c.typed] = c.typed == "Official" ? "0" : "'typed'";
+        EXPECT_EQ(row("alice"), expected["Password"] + "|" + expected["Name"] + "|" + expected["Official"] + "|" +
+                                    expected["Description"])
+            << label;
+    }
+}
+
+TEST_F(frmEditTest, ASecondOpenMovesAnUntouchedEditorAndKeepsAnEditorWithTyping) {
+    other->addAccount("alice", "a");
+    other->addAccount("bob", "b");
+    for (const bool typed : {false, true}) {
+        list.reset();
+        frmEdit* editor = doubleClick(0);
+        if (typed)
+            retype(editor->txtName, "typed for alice");
+        other->exec("UPDATE Servers SET Password = Password || '2'");
+        EXPECT_EQ(doubleClick(1), editor);
+        EXPECT_EQ(editor->User, typed ? "alice" : "bob");
+        EXPECT_EQ(editor->lblUser->text(), typed ? "alice" : "bob");
+        EXPECT_EQ(editor->txtPassword->text(), typed ? "a" : "b2") << "loaded afresh";
+        EXPECT_EQ(list->lstUser()->currentIndex().row(), typed ? 0 : 1) << "the list names the edited account";
+        EXPECT_TRUE(list->lstUser()->selectionModel()->isRowSelected(typed ? 0 : 1, {}));
+        editor->close();
+        EXPECT_TRUE(editorGone());
+        other->exec("UPDATE Servers SET Password = substr(Password, 1, 1)");
+    }
+}
+
+TEST_F(frmEditTest, AfterARefusedSaveTypingGoesOnInTheBoxTheErrorNamesOrWhereItWas) {
+    other->addAccount("alice", "pw");
+    using Box = QWidget* (*)(frmEdit*);
+    struct Case {
+        std::function<void(frmEdit*)> fault;
+        Box before; // where the operator was when they pressed Alt+E
+        Box expected;
+    };
+    const Case cases[] = {
+        {[](frmEdit* e) { retype(e->txtPassword, "sixteen-letters!"); }, [](frmEdit* e) -> QWidget* { return e->txtName; },
+         [](frmEdit* e) -> QWidget* { return e->txtPassword; }},
+        {[this](frmEdit*) { other->exec("DELETE FROM Servers"); },
+         [](frmEdit* e) -> QWidget* { return e->txtDescription; },
+         [](frmEdit* e) -> QWidget* { return e->txtDescription; }},
+    };
+    for (const Case& c : cases) {
+        list.reset();
+        frmEdit* editor = doubleClick(0);
+        c.fault(editor);
+        c.before(editor)->setFocus();
+        pressAlt(editor, Qt::Key_E);
+        ASSERT_FALSE(editorGone());
+        EXPECT_EQ(QApplication::focusWidget(), c.expected(editor));
+        editor->close();
+        EXPECT_TRUE(editorGone());
+    }
+}
+
+TEST_F(frmEditTest, ANameWiderThanTheHeadingIsElidedInTheMiddleAndWholeInItsTooltip) {
+    const QString wide = QString(20, 'W') + QChar(0x202E) + QString(20, 'W');
+    const QString marked = QString(20, 'W') + "⟨U+202E⟩" + QString(20, 'W');
+    other->exec("DROP TABLE Servers; " + ForeignTable{.columns = "User, Password, Name, Description, Official"}.sql());
+    other->addAccount(wide.toStdString().c_str(), "pw"); // longer than the registry's rules allow
+    frmEdit* editor = doubleClick(0);
+    const QString drawn = editor->lblUser->shownText();
+    EXPECT_TRUE(drawn.startsWith("WWW") && drawn.endsWith("WWW") && drawn.contains(u'…')) << drawn.toStdString();
+    EXPECT_LE(editor->lblUser->fontMetrics().horizontalAdvance(drawn), editor->lblUser->width());
+    EXPECT_TRUE(editor->lblUser->toolTip().contains(marked));
+    EXPECT_EQ(editor->lblUser->accessibleDescription(), marked);
+}
