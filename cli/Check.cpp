@@ -4,14 +4,16 @@
 #include "store/DBEngine.h"
 #include "store/Error.h"
 #include "store/FieldRule.h"
+#include "store/NameLook.h"
 #include "store/ServersFields.h"
 #include "store/mdlDatabase.h"
 
-
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <unordered_map>
 
 namespace cli {
 
@@ -194,16 +196,81 @@ public:
         });
         // Through the index "User", when there is one: the names come grouped already.
         guarded(database, [&] {
-            dao::Statement shared = database.Prepare("SELECT \"User\", count(*)" + from +
-                                                     " WHERE \"User\" IS NOT NULL GROUP BY \"User\" HAVING count(*) > 1");
+            dao::Statement shared =
+                database.Prepare("SELECT \"User\", count(*)" + from +
+                                 " WHERE \"User\" IS NOT NULL GROUP BY \"User\" HAVING count(*) > 1");
             while (shared.step()) {
                 const auto count = static_cast<std::size_t>(shared.integer(1));
                 m_report.sharedNameAccounts += count;
-                find(m_report.sharedNames, "the user name " + dao::inQuotes(shared.text(0)) +
-                                               " is shared by " + std::to_string(count) +
-                                               " accounts; the editor only opens the first.");
+                find(m_report.sharedNames, "the user name " + dao::inQuotes(shared.text(0)) + " is shared by " +
+                                               std::to_string(count) + " accounts; the editor only opens the first.");
             }
         });
+    }
+
+    // Every different user name, judged on its own and grouped by its skeleton, in one read of the
+    // names; the groups are listed in the order of their names.
+    void checkLooks(dao::Database& database, const std::string& table) {
+        struct Look {
+            std::string name;                // the first name read with this skeleton
+            std::vector<std::string> others; // different names with the same skeleton
+        };
+        std::unordered_map<std::string, Look> looks;
+        looks.reserve(m_report.accounts);
+        std::vector<std::string> misleading;
+        const auto judge = [&](const std::string& name) {
+            std::string reason = dao::NameLook::misleading(name);
+            const std::string space = dao::NameLook::edgeSpace(name);
+            if (!space.empty())
+                reason += (reason.empty() ? "" : "; ") + space;
+            if (!reason.empty())
+                misleading.push_back("the user name " + dao::inQuotes(name) + " " + reason + ".");
+        };
+        guarded(database, [&] {
+            dao::Statement names = database.Prepare("SELECT \"User\" FROM " + dao::quoteIdentifier(table) +
+                                                    " WHERE typeof(\"User\") = 'text'");
+            while (names.step()) {
+                std::string name = names.text(0);
+                auto [look, added] = looks.try_emplace(dao::NameLook::skeleton(name));
+                if (added) {
+                    judge(name);
+                    look->second.name = std::move(name);
+                } else if (look->second.name != name &&
+                           std::find(look->second.others.begin(), look->second.others.end(), name) ==
+                               look->second.others.end()) {
+                    judge(name);
+                    look->second.others.push_back(std::move(name));
+                }
+            }
+        });
+        std::vector<std::vector<std::string>> groups;
+        for (auto& [skeleton, look] : looks) {
+            if (look.others.empty())
+                continue;
+            look.others.push_back(std::move(look.name));
+            std::sort(look.others.begin(), look.others.end());
+            groups.push_back(std::move(look.others));
+        }
+        std::sort(groups.begin(), groups.end());
+        for (const std::vector<std::string>& group : groups) {
+            std::string names;
+            // Beside a name of more than printable ASCII, its code points tell it from the others.
+            for (std::size_t i = 0; i < group.size(); ++i) {
+                const bool ascii =
+                    std::all_of(group[i].begin(), group[i].end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+                names += (i == 0                  ? ""
+                          : i + 1 == group.size() ? " and "
+                                                  : ", ") +
+                         dao::inQuotes(group[i]) + (ascii ? "" : " (" + dao::NameLook::codePoints(group[i]) + ")");
+            }
+            m_report.lookAlikeNames += group.size();
+            find(m_report.lookAlikeGroups, "the user names " + names +
+                                               " look alike; an operator may open one "
+                                               "for another.");
+        }
+        std::sort(misleading.begin(), misleading.end());
+        for (const std::string& line : misleading)
+            find(m_report.misleadingNames, line);
     }
 
     void countAccounts(dao::Database& database, const std::string& table) {
@@ -265,8 +332,10 @@ CheckReport checkRegistry(const std::string& path, bool timeLimit) {
     if (!table.empty()) {
         checker.countAccounts(*database, table);
         checker.checkRows(*database, table, fields);
-        if (!fields.empty() && fields.front().Name() == "User")
+        if (!fields.empty() && fields.front().Name() == "User") {
             checker.checkUsers(*database, table);
+            checker.checkLooks(*database, table);
+        }
     }
     database->Close();
     return report;

@@ -25,16 +25,25 @@ struct CheckReport {
     std::size_t nullUsers = 0;          // accounts without a user name: never listed, never opened
     std::size_t sharedNames = 0;        // user names held by more than one account
     std::size_t sharedNameAccounts = 0; // the accounts holding them
+    std::size_t lookAlikeGroups = 0;    // sets of different user names that look alike (one skeleton)
+    std::size_t lookAlikeNames = 0;     // the different user names in them
+    std::size_t misleadingNames = 0;    // user names mixing scripts, not NFC, or with a space at an end
     std::vector<std::string> findings;
 
-    bool clean() const { return journals + damage + tableProblems + rowsBreakingRules + nullUsers + sharedNames == 0; }
+    bool clean() const {
+        return journals + damage + tableProblems + rowsBreakingRules + nullUsers + sharedNames + lookAlikeGroups +
+                   misleadingNames ==
+               0;
+    }
 };
 
 // Reads the registry `path` without changing it and reports whatever would stop Vantrel or mislead
 // an operator: a write left unfinished by a crash, damage, a table or index not as the program
 // needs it, rows that break the field rules (a table made by another program has none of the
-// program's CHECK rules), accounts without a user name, and user names shared by several
-// accounts, of which the editor only ever opens the first.
+// program's CHECK rules), accounts without a user name, user names shared by several accounts,
+// of which the editor only ever opens the first, user names that look like others (see
+// NameLook::skeleton), and user names that mislead on their own (NameLook::misleading,
+// NameLook::edgeSpace). The names are judged in C++ over one read of them all.
 //
 // Throws dao::Error when `path` cannot be opened as a database at all (it is missing, not a
 // database, or locked), unless damage or a crash's unfinished write is the reason: those are

@@ -48,6 +48,7 @@ int runImport(Invocation& run) {
     run.failureNote = " Nothing was imported.";
     ImportOptions options;
     options.allowDuplicateUsers = run.isSet(QStringLiteral("allow-duplicate-users"));
+    options.allowLookAlikeUsers = run.isSet(QStringLiteral("allow-lookalike-users"));
     Progress progress(run.error, run.progress, "Reading", fromInput ? 0 : fileSize(csvName), "records");
     progress.measureByPosition();
     const ImportResult result = importCsv(path, fromInput ? run.input : csvFile, progress, options);
@@ -86,7 +87,8 @@ int runList(Invocation& run) {
 int runDemo(Invocation& run) {
     const qulonglong accounts = run.number(QStringLiteral("accounts"));
     Progress progress(run.error, run.progress, "Making accounts", accounts);
-    createDemo(run.file(0), accounts, run.number(QStringLiteral("seed")), progress);
+    createDemo(run.file(0), accounts, run.number(QStringLiteral("seed")), progress,
+               run.isSet(QStringLiteral("with-duplicates")));
     progress.finish();
     run.error << count(accounts, "account") << " made in " << dao::inQuotes(run.file(0)) << ".\n";
     return CommandLine::Success;
@@ -105,6 +107,9 @@ int runCheck(Invocation& run) {
                << "  accounts without a user name:           " << report.nullUsers << '\n'
                << "  user names shared by several accounts:  " << report.sharedNames << " ("
                << count(report.sharedNameAccounts, "account") << ")\n"
+               << "  groups of user names that look alike:   " << report.lookAlikeGroups << " ("
+               << count(report.lookAlikeNames, "name") << ")\n"
+               << "  names mixing scripts, not NFC, spaced:  " << report.misleadingNames << '\n'
                << (report.clean() ? "No problems found.\n" : "Problems found; see above.\n");
     run.output.flush();
     return report.clean() ? CommandLine::Success : CommandLine::ProblemsFound;
@@ -140,7 +145,9 @@ const std::vector<Command>& commands() {
              QStringLiteral("Adds the accounts of a CSV file to the registry FILE, all of them in one transaction or "
                             "none: when any record is refused, the refused records are reported (the first 100) with "
                             "their line numbers and reasons, and FILE is left unchanged. A record without a user name "
-                            "is refused, and so is a user name that FILE or an earlier record already has. Records "
+                            "is refused, and so is a user name that FILE or an earlier record already has, one that "
+                            "looks like a name of FILE or of an earlier record, and one that begins or ends with a "
+                            "space. Records "
                             "whose fields are all empty, as spreadsheets write them below their data, are skipped and "
                             "counted. The whole CSV text is read and checked before FILE is locked for writing; a "
                             "field over 1000 bytes or a record over 1000000 bytes stops the reading at once."),
@@ -149,9 +156,13 @@ const std::vector<Command>& commands() {
                         .description = QStringLiteral("The CSV file; standard input when left out or '-'."),
                         .optional = true}},
          .options = {{QCommandLineOption(
-             QStringLiteral("allow-duplicate-users"),
-             QStringLiteral("Lets in a user name that the registry or an earlier record already "
-                            "has. Vantrel's editor only opens the first account of a name."))}},
+                         QStringLiteral("allow-duplicate-users"),
+                         QStringLiteral("Lets in a user name that the registry or an earlier record already "
+                                        "has. Vantrel's editor only opens the first account of a name."))},
+                     {QCommandLineOption(
+                         QStringLiteral("allow-lookalike-users"),
+                         QStringLiteral("Lets in a user name that looks like one the registry or an earlier record "
+                                        "has, or that begins or ends with a space."))}},
          .describesCsv = true,
          .handler = runImport},
         {.name = QStringLiteral("export"),
@@ -172,13 +183,14 @@ const std::vector<Command>& commands() {
          .arguments = {registryFile},
          .handler = runList},
         {.name = QStringLiteral("demo"),
-         .usage = QStringLiteral("FILE --accounts N [--seed S]"),
+         .usage = QStringLiteral("FILE --accounts N [--seed S] [--with-duplicates]"),
          .summary = QStringLiteral("make a new registry of N made-up accounts"),
          .description =
              QStringLiteral("Makes FILE a new registry of made-up but realistic accounts for trying Vantrel: names in "
-                            "several scripts, descriptions with line breaks, and a few user names shared by two "
-                            "accounts. The same seed always gives the same accounts. An existing FILE is never "
-                            "replaced. Only its owner may read or write the new file (mode 600)."),
+                            "several scripts and descriptions with line breaks; no two user names are the same or "
+                            "look alike, so the new registry checks clean. The same seed always gives the same "
+                            "accounts. An existing FILE is never replaced. Only its owner may read or write the new "
+                            "file (mode 600)."),
          .arguments = {newRegistryFile},
          .options = {{.option = QCommandLineOption(QStringLiteral("accounts"),
                                                    QStringLiteral("How many accounts to make."), QStringLiteral("N")),
@@ -187,7 +199,11 @@ const std::vector<Command>& commands() {
                      {.option = QCommandLineOption(QStringLiteral("seed"),
                                                    QStringLiteral("The seed of the accounts (default 1)."),
                                                    QStringLiteral("S"), QStringLiteral("1")),
-                      .wholeNumber = true}},
+                      .wholeNumber = true},
+                     {.option = QCommandLineOption(
+                          QStringLiteral("with-duplicates"),
+                          QStringLiteral("Now and then gives an account the user name of an earlier one (about one in "
+                                         "500), and lets names look alike, for trying how Vantrel meets them."))}},
          .handler = runDemo},
         {.name = QStringLiteral("check"),
          .usage = QStringLiteral("FILE"),
@@ -196,12 +212,14 @@ const std::vector<Command>& commands() {
              QStringLiteral("Reads the registry FILE without changing it and reports whatever would stop Vantrel or "
                             "mislead an operator: a write a crash left unfinished, damage (SQLite's integrity check), "
                             "the table \"Servers\" or its index \"User\" missing or not as Vantrel needs them, values "
-                            "breaking the field rules, accounts without a user name, and user names shared by several "
-                            "accounts (the editor only opens the first). Each problem is listed (at most 100 of a "
-                            "kind) on standard output, then a summary with the counts. Exit status 0: nothing found; "
-                            "4: problems found. Each step of the check is stopped after a minute, and ten seconds "
-                            "more for every 100 MiB of the file, so that a file that makes it endless cannot hold the "
-                            "registry."),
+                            "breaking the field rules, accounts without a user name, user names shared by several "
+                            "accounts (the editor only opens the first), groups of user names that look alike (the "
+                            "same skeleton of Unicode Technical Standard #39), and user names that mix scripts, are "
+                            "not in Unicode normalization form C, or begin or end with a space. Each problem is listed "
+                            "(at most 100 of a kind) on standard output, then a summary with the counts. Exit status "
+                            "0: nothing found; 4: problems found. Each step of the check is stopped after a minute, "
+                            "and ten seconds more for every 100 MiB of the file, so that a file that makes it endless "
+                            "cannot hold the registry."),
          .arguments = {registryFile},
          .options = {{QCommandLineOption(
              QStringLiteral("no-time-limit"),

@@ -21,7 +21,8 @@ void createRegistry(const std::string& path) {
     }
 }
 
-void createDemo(const std::string& path, std::size_t accounts, std::uint64_t seed, Progress& progress) {
+void createDemo(const std::string& path, std::size_t accounts, std::uint64_t seed, Progress& progress,
+                bool withDuplicates) {
     createEmptyFile(path);
     try {
         auto database = openRegistry(path);
@@ -38,7 +39,7 @@ void createDemo(const std::string& path, std::size_t accounts, std::uint64_t see
         auto recordset = database->TableDefs(tableName).OpenRecordset();
         auto fields = fieldsOf(*recordset, definition);
 
-        DemoGenerator generator(seed);
+        DemoGenerator generator(seed, withDuplicates);
         DemoGenerator::Account account;
         for (std::size_t n = 0; n < accounts; ++n) {
             generator.next(account);

@@ -14,8 +14,9 @@ class Progress;
 // any failure the new file is removed again.
 void createRegistry(const std::string& path);
 
-// A new registry, as createRegistry makes it, holding `accounts` accounts from DemoGenerator(seed).
-// On any failure the new file is removed again.
-void createDemo(const std::string& path, std::size_t accounts, std::uint64_t seed, Progress& progress);
+// A new registry, as createRegistry makes it, holding `accounts` accounts from
+// DemoGenerator(seed, withDuplicates). On any failure the new file is removed again.
+void createDemo(const std::string& path, std::size_t accounts, std::uint64_t seed, Progress& progress,
+                bool withDuplicates = false);
 
 } // namespace cli

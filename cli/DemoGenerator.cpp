@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "cli/DemoGenerator.h"
 
+#include "store/NameLook.h"
+
 #include <iterator>
 
 namespace cli {
@@ -60,11 +62,27 @@ constexpr const char* notes[] = {
 
 constexpr const char* domains[] = {"updates.example.com", "mirror.example.net", "dl.example.org", "patches.example.eu"};
 
+// A permutation of the numbers below 2^20, chosen by `key`: four rounds of a Feistel network over
+// two halves of ten bits.
+std::uint32_t shuffled(std::uint32_t value, std::uint64_t key) {
+    std::uint32_t left = value >> 10;
+    std::uint32_t right = value & 0x3FF;
+    for (int round = 0; round < 4; ++round) {
+        std::uint64_t mixed = (right ^ (key >> (round * 16))) * 0x9E3779B97F4A7C15ULL;
+        mixed ^= mixed >> 29;
+        const std::uint32_t next = left ^ static_cast<std::uint32_t>(mixed & 0x3FF);
+        left = right;
+        right = next;
+    }
+    return (left << 10) | right;
+}
+
 constexpr char passwordCharacters[] = "abcdefghijkmnopqrstuvwxyzABCDEFGHJKLMNPQRSTUVWXYZ23456789!#$%&*+-=?@_";
 
 } // namespace
 
-DemoGenerator::DemoGenerator(std::uint64_t seed) : m_state(seed) {}
+DemoGenerator::DemoGenerator(std::uint64_t seed, bool withDuplicates)
+    : m_state(seed), m_withDuplicates(withDuplicates) {}
 
 // SplitMix64: small, fast, and the same sequence everywhere.
 std::uint64_t DemoGenerator::random() {
@@ -74,7 +92,7 @@ std::uint64_t DemoGenerator::random() {
     return z ^ (z >> 31);
 }
 
-std::string DemoGenerator::userName(const std::string& given, const std::string& family) {
+std::string DemoGenerator::letters(const std::string& given, const std::string& family) {
     std::string user;
     switch (below(4)) {
     case 0:
@@ -92,10 +110,35 @@ std::string DemoGenerator::userName(const std::string& given, const std::string&
     }
     if (user.size() > 9)
         user.resize(9);
+    return user;
+}
+
+std::string DemoGenerator::userName(const std::string& given, const std::string& family) {
+    std::string user = letters(given, family);
     // A number of up to six digits keeps chance repeats rare (under 0.1% of a million accounts)
     // while keeping the names readable; ASCII only, so 15 bytes is 15 characters.
     user += std::to_string(below(1000000));
     return user;
+}
+
+// The letters and a number of six digits, the first of them 2 to 9. The letters' skeleton holds
+// none of those, so it ends where the number's begins: two names look alike only when their
+// letters look alike and their numbers are the same. The numbers of one skeleton of letters are
+// the counts of its uses shuffled within the 800,000 numbers (a permutation of the numbers below
+// 2^20, applied again until it lands below 800,000), so they repeat only after that many uses.
+std::string DemoGenerator::distinctUserName(const std::string& given, const std::string& family) {
+    std::string user = letters(given, family);
+    auto [known, added] = m_skeletons.try_emplace(user);
+    if (added)
+        known->second = dao::NameLook::skeleton(user);
+    auto [use, first] = m_letterUses.try_emplace(known->second);
+    if (first)
+        use->second.key = random();
+    std::uint32_t number = static_cast<std::uint32_t>(use->second.count++ % 800000);
+    do
+        number = shuffled(number, use->second.key);
+    while (number >= 800000);
+    return user + std::to_string(200000 + number);
 }
 
 std::string DemoGenerator::password() {
@@ -121,7 +164,9 @@ void DemoGenerator::next(Account& account) {
     const Person& family = familyNames[below(std::size(familyNames))];
 
     std::string user;
-    if (!m_recentUsers.empty() && chance(1) && below(5) == 0) {
+    if (!m_withDuplicates) {
+        user = distinctUserName(given.ascii, family.ascii);
+    } else if (!m_recentUsers.empty() && chance(1) && below(5) == 0) {
         user = m_recentUsers[below(m_recentUsers.size())]; // about one account in 500
     } else {
         user = userName(given.ascii, family.ascii);

@@ -9,6 +9,7 @@
 #include "cli/Progress.h"
 #include "cli/RegistryFile.h"
 #include "store/Error.h"
+#include "store/NameLook.h"
 #include "store/mdlDatabase.h"
 
 #include <algorithm>
@@ -128,6 +129,8 @@ public:
 
     ImportResult run(std::istream& csv, Progress& progress) {
         read(csv, progress);
+        lookForLookAlikes();
+        m_firstLines = {};
         if (!m_result.problems.empty())
             lookUpAccepted(progress);
         else
@@ -176,7 +179,6 @@ private:
             throw FileError(std::string("Reading the CSV text failed: ") + error.what() + ".");
         }
         m_registryUsers.reset();
-        m_firstLines = {};
         if (m_notUtf8)
             m_result.hints.push_back(
                 "The file is probably not UTF-8 but an older 8-bit text such as Latin-1 or Windows-1252, as a "
@@ -213,15 +215,30 @@ private:
             }
         }
         const auto& user = record.fields[m_userColumn];
+        FirstUse* newName = nullptr; // the first of its look, when the record is the first
         if (!user) {
             reasons += std::string(reasons.empty() ? "" : "; ") + "the record has no user name";
-        } else if (!m_options.allowDuplicateUsers) {
-            // The editor only ever opens the first account of a name.
-            const auto [first, added] = m_firstLines.try_emplace(*user, record.line);
-            if (!added) {
+        } else if (!m_options.allowDuplicateUsers || !m_options.allowLookAlikeUsers) {
+            const bool lookAlikes = !m_options.allowLookAlikeUsers;
+            if (const std::string space = lookAlikes ? dao::NameLook::edgeSpace(*user) : std::string(); !space.empty())
+                reasons +=
+                    std::string(reasons.empty() ? "" : "; ") + "the user name " + dao::inQuotes(*user) + " " + space;
+            // The editor only ever opens the first account of a name, and an operator cannot tell
+            // names that look alike apart.
+            const auto [first, added] = m_firstLines.try_emplace(lookAlikes ? dao::NameLook::skeleton(*user) : *user,
+                                                                 FirstUse{record.line, *user});
+            if (added) {
+                newName = &first->second;
+            } else if (first->second.name != *user) {
                 reasons += std::string(reasons.empty() ? "" : "; ") + "the user name " + dao::inQuotes(*user) +
-                           " is already on line " + std::to_string(first->second);
-            } else if (!reasons.empty() && m_result.problems.size() < ImportResult::keptProblems) {
+                           " looks like " + dao::inQuotes(first->second.name) + " on line " +
+                           std::to_string(first->second.line);
+            } else if (!m_options.allowDuplicateUsers) {
+                reasons += std::string(reasons.empty() ? "" : "; ") + "the user name " + dao::inQuotes(*user) +
+                           " is already on line " + std::to_string(first->second.line);
+            }
+            if (added && !m_options.allowDuplicateUsers && !reasons.empty() &&
+                m_result.problems.size() < ImportResult::keptProblems) {
                 // A refusal that is listed names every reason. The records accepted are looked
                 // up once the whole text is read.
                 if (!m_registryUsers)
@@ -230,10 +247,34 @@ private:
                     reasons += "; " + alreadyInRegistry(*user);
             }
         }
-        if (!reasons.empty())
+        if (!reasons.empty()) {
             m_result.addProblem({record.line, reasons});
-        else
+        } else {
             m_accepted.append(record);
+            if (newName)
+                newName->accepted = true;
+        }
+    }
+
+    // Refuses each accepted record whose user name looks like, without being, one the registry
+    // has, in one read of the registry's names.
+    void lookForLookAlikes() {
+        if (m_options.allowLookAlikeUsers || m_firstLines.empty())
+            return;
+        m_database->guarded([&] {
+            dao::Statement names = m_database->Prepare("SELECT \"User\" FROM " + dao::quoteIdentifier(tableName) +
+                                                       " WHERE typeof(\"User\") = 'text'");
+            while (names.step()) {
+                const std::string name = names.text(0);
+                const auto found = m_firstLines.find(dao::NameLook::skeleton(name));
+                if (found == m_firstLines.end() || !found->second.accepted || found->second.name == name)
+                    continue;
+                found->second.accepted = false; // refused once, naming one of the registry's names
+                m_result.addProblem({found->second.line, "the user name " + dao::inQuotes(found->second.name) +
+                                                             " looks like " + dao::inQuotes(name) +
+                                                             ", which the registry already has"});
+            }
+        });
     }
 
     // Nothing is written, so no lock is taken; the accepted records are still looked up, each a
@@ -327,7 +368,14 @@ private:
     std::vector<dao::Variant> m_values; // the values of the record at hand, reused
     std::size_t m_userColumn = 0;
     bool m_notUtf8 = false;
-    std::unordered_map<std::string, std::size_t> m_firstLines; // each user name's first line in the text
+    // The first record of each user name, or of each look of one (its skeleton) unless look-alikes
+    // are allowed.
+    struct FirstUse {
+        std::size_t line;
+        std::string name;
+        bool accepted = false;
+    };
+    std::unordered_map<std::string, FirstUse> m_firstLines;
     PackedRecords m_accepted;
     std::optional<RegistryUsers> m_registryUsers; // while reading, for the reasons of refused records
 };

@@ -37,6 +37,9 @@ struct ImportResult {
 struct ImportOptions {
     // Lets a user name that is already in the registry, or earlier in the file, in again.
     bool allowDuplicateUsers = false;
+    // Lets in a user name that looks like one in the registry or earlier in the file (see
+    // NameLook::skeleton), or that begins or ends with a space.
+    bool allowLookAlikeUsers = false;
 };
 
 // Adds the accounts of the CSV text `csv` (see AccountFormat and CsvReader), all of them in
@@ -44,7 +47,9 @@ struct ImportOptions {
 // A record whose fields are all empty (the trailing ",,," rows spreadsheets write) is
 // skipped and counted. A record without a user name is refused, and so is a user name
 // already in the registry or earlier in the file, unless the options allow it: the editor
-// only ever opens the first account of a name. A field longer than any field may hold, or
+// only ever opens the first account of a name. So is, unless the options allow it, a user
+// name that looks like another there, or begins or ends with a space: an operator would open
+// one for the other. A field longer than any field may hold, or
 // a record over a megabyte, stops the reading at once and is refused.
 //
 // The whole text is read and checked, the accepted records kept packed in memory, before

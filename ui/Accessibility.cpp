@@ -34,7 +34,11 @@ public:
     int childCount() const override { return 0; }
     int indexOfChild(const QAccessibleInterface*) const override { return -1; }
     QString text(QAccessible::Text t) const override {
-        return t == QAccessible::Name && isValid() ? index().data(Qt::AccessibleTextRole).toString() : QString();
+        if (!isValid())
+            return {};
+        if (t == QAccessible::Description)
+            return index().data(Qt::AccessibleDescriptionRole).toString();
+        return t == QAccessible::Name ? index().data(Qt::AccessibleTextRole).toString() : QString();
     }
     void setText(QAccessible::Text, const QString&) override {}
     QRect rect() const override {

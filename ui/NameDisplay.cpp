@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "ui/NameDisplay.h"
 
+#include "store/NameLook.h"
+
 #include <QChar>
 #include <QLocale>
 #include <QStringList>
@@ -11,6 +13,7 @@ namespace {
 
 constexpr char32_t openMark = 0x27E8;
 constexpr char32_t closeMark = 0x27E9;
+constexpr char32_t lookMark = 0x26A0;
 
 // Calls `visit(codePoint)` for each code point; a surrogate without its partner is passed alone.
 template <class Visit> void forEachCodePoint(QStringView text, Visit visit) {
@@ -35,7 +38,7 @@ bool isBlankFiller(char32_t c) {
 }
 
 bool needsCodePoint(char32_t c) {
-    if (c == openMark || c == closeMark || isBlankFiller(c))
+    if (c == openMark || c == closeMark || c == lookMark || isBlankFiller(c))
         return true;
     switch (QChar::category(c)) {
     case QChar::Other_Control:
@@ -128,7 +131,22 @@ QString toolTip(QStringView name, qsizetype moreCharacters) {
         forEachCodePoint(name, [&](char32_t c) { points << codePoint(c); });
         tip += QStringLiteral("<br>") + points.join(QLatin1Char(' '));
     }
+    if (const QString reason = lookReason(name); !reason.isEmpty())
+        tip += QStringLiteral("<br>\u26A0 ") + reason.toHtmlEscaped();
     return tip + QStringLiteral("</p>");
+}
+
+QString lookReason(QStringView name) {
+    name = name.first(unitsOf(name, shownCharacters));
+    const std::string reason = dao::NameLook::misleading(name.toUtf8().toStdString());
+    return reason.empty() ? QString() : QStringLiteral("This name ") + QString::fromStdString(reason) + u'.';
+}
+
+QString shown(QStringView name, qsizetype moreCharacters) {
+    QString text = visible(name, moreCharacters);
+    if (!lookReason(name).isEmpty())
+        text += QStringLiteral(" \u26A0");
+    return text;
 }
 
 } // namespace NameDisplay

@@ -39,7 +39,9 @@ std::pair<QString, qsizetype> UserListModel::shownName(int row) const {
 }
 
 // What the list shows, and what a screen reader hears, is the name with its invisible characters
-// made visible; the tooltip adds the code points. name() and utf8Name() stay exact.
+// made visible and a mark when it may pass for another; the tooltip adds the code points, and the
+// tooltip and the description say why it is marked. Each is made only for a row painted or asked
+// for. name() and utf8Name() stay exact.
 QVariant UserListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid())
         return {};
@@ -47,8 +49,10 @@ QVariant UserListModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
     case Qt::AccessibleTextRole: {
         const auto [start, more] = shownName(index.row());
-        return NameDisplay::visible(start, more);
+        return NameDisplay::shown(start, more);
     }
+    case Qt::AccessibleDescriptionRole:
+        return NameDisplay::lookReason(shownName(index.row()).first);
     case Qt::ToolTipRole: {
         const auto [start, more] = shownName(index.row());
         return NameDisplay::toolTip(start, more);

@@ -71,10 +71,11 @@ QString listed(const QStringList& names) {
 
 } // namespace
 
-void HeadingLabel::setName(const QString& name) {
-    setText(name);
-    setToolTip(QStringLiteral("<p style=\"white-space:pre\">") + name.toHtmlEscaped() + QStringLiteral("</p>"));
-    setAccessibleDescription(name);
+void HeadingLabel::setName(const QString& shown, const QString& whole, const QString& why) {
+    setText(shown);
+    const QString described = why.isEmpty() ? whole : whole + QLatin1Char('\n') + why;
+    setToolTip(QStringLiteral("<p style=\"white-space:pre\">") + described.toHtmlEscaped() + QStringLiteral("</p>"));
+    setAccessibleDescription(described);
 }
 
 QString HeadingLabel::shownText() const {
@@ -222,7 +223,7 @@ void frmEdit::ShowLoaded(const Values& loaded) {
     m_loadedName = loaded.name;
     m_loadedOfficial = loaded.official;
     m_loadedDescription = loaded.description;
-    lblUser->setName(NameDisplay::visible(User));
+    lblUser->setName(NameDisplay::shown(User), NameDisplay::visible(User), NameDisplay::lookReason(User));
     setAccessibleName(windowTitle() + QStringLiteral(": ") + NameDisplay::visible(User));
     txtPassword->loadText(shown(m_loadedPassword));
     txtName->loadText(shown(m_loadedName));

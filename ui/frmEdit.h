@@ -21,7 +21,9 @@ class HeadingLabel : public QLabel {
 public:
     using QLabel::QLabel;
 
-    void setName(const QString& name);
+    // `shown`: the name as drawn, cut in the middle when it is wider than the heading; `whole`:
+    // the whole name, for the tooltip and the description, with `why` it may pass for another.
+    void setName(const QString& shown, const QString& whole, const QString& why = {});
     // What the heading draws.
     QString shownText() const;
 

@@ -3,6 +3,7 @@
 #include "cli/Create.h"
 #include "cli/Progress.h"
 #include "store/Error.h"
+#include "tests/support/LookAlikeNames.h"
 #include "tests/support/OtherProgram.h"
 #include "tests/support/SqliteShell.h"
 #include "tests/support/TempFolder.h"
@@ -21,6 +22,8 @@
 
 using namespace testing_support;
 using cli::CheckReport;
+using testing_support::LookAlikeName;
+using testing_support::lookAlikeNames;
 
 namespace {
 
@@ -206,6 +209,57 @@ TEST(CheckTest, CountsAreExactAndListsStopAtAHundred) {
     EXPECT_THROW(cli::checkRegistry(folder.file("missing.dat")), dao::Error);
     writeBytes(folder.file("text.dat"), "this is no database, just some text that is long enough to read");
     EXPECT_THROW(cli::checkRegistry(folder.file("text.dat")), dao::Error);
+}
+
+TEST(CheckTest, NamesThatPassForOthersAreGroupedAndJudged) {
+    TempFolder folder;
+    const std::string path = makeRegistry(folder.path());
+    {
+        OtherProgram other(path);
+        for (const LookAlikeName& entry : lookAlikeNames)
+            other.addAccount(entry.name, "pw");
+        other.addAccount("admin", "pw2"); // the same name twice is shared, not alike
+    }
+    const CheckReport report = cli::checkRegistry(path);
+    std::string all;
+    for (const std::string& finding : report.findings)
+        all += finding + "\n";
+    std::size_t pairs = 0;
+    std::size_t judged = 0;
+    for (const LookAlikeName& entry : lookAlikeNames) {
+        judged += entry.marked || entry.edgeSpace;
+        if (!entry.looksLike)
+            continue;
+        ++pairs;
+        bool named = false; // both on one line
+        for (const std::string& finding : report.findings)
+            named = named || (finding.find(dao::inQuotes(entry.name)) != std::string::npos &&
+                              finding.find(dao::inQuotes(entry.looksLike)) != std::string::npos &&
+                              finding.find("look alike") != std::string::npos);
+        EXPECT_TRUE(named) << entry.name << " and " << entry.looksLike << " not in\n" << all;
+    }
+    EXPECT_EQ(report.lookAlikeGroups, pairs) << all;
+    EXPECT_EQ(report.lookAlikeNames, 2 * pairs);
+    EXPECT_EQ(report.misleadingNames, judged) << all;
+    EXPECT_EQ(report.sharedNames, 1u);
+    EXPECT_NE(all.find("\"ivan \" ends with a space."), std::string::npos) << all;
+    EXPECT_NE(all.find("\"admin\" and \"\u0430dmin\" (U+0430 U+0064 U+006D U+0069 U+006E) look alike"),
+              std::string::npos)
+        << "the code points tell them apart";
+    EXPECT_NE(all.find("\"\u0430dmin\" mixes Latin and Cyrillic letters: \u0430 is U+0430"), std::string::npos) << all;
+}
+
+TEST(CheckTest, AFreshDemoIsCleanUnlessAskedForDuplicates) {
+    TempFolder folder;
+    for (const bool duplicates : {false, true}) {
+        const std::string path = folder.file(duplicates ? "shared.dat" : "demo.dat");
+        std::ostringstream quiet;
+        cli::Progress progress(quiet, false, {});
+        cli::createDemo(path, 20000, 9, progress, duplicates);
+        const CheckReport report = cli::checkRegistry(path);
+        EXPECT_EQ(report.clean(), !duplicates) << (report.findings.empty() ? "" : report.findings.front());
+        EXPECT_EQ(report.sharedNames > 0, duplicates);
+    }
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "cli/Progress.h"
 #include "store/DBEngine.h"
 #include "store/Error.h"
+#include "tests/support/LookAlikeNames.h"
 #include "tests/support/OtherProgram.h"
 #include "tests/support/TempFolder.h"
 
@@ -17,6 +18,7 @@
 #include <chrono>
 #include <ext/stdio_filebuf.h>
 #include <filesystem>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <sys/ioctl.h>
@@ -39,16 +41,19 @@ protected:
         return path;
     }
 
-    ImportResult import(const std::string& path, const std::string& csv, bool allowDuplicateUsers = false) {
+    ImportResult import(const std::string& path, const std::string& csv, bool allowDuplicateUsers = false,
+                        bool allowLookAlikeUsers = false) {
         std::istringstream input(csv);
-        return import(path, input, allowDuplicateUsers);
+        return import(path, input, allowDuplicateUsers, allowLookAlikeUsers);
     }
 
-    ImportResult import(const std::string& path, std::istream& input, bool allowDuplicateUsers = false) {
+    ImportResult import(const std::string& path, std::istream& input, bool allowDuplicateUsers = false,
+                        bool allowLookAlikeUsers = false) {
         std::ostringstream quiet;
         Progress progress(quiet, false, "Importing");
         cli::ImportOptions options;
         options.allowDuplicateUsers = allowDuplicateUsers;
+        options.allowLookAlikeUsers = allowLookAlikeUsers;
         return cli::importCsv(path, input, progress, options);
     }
 
@@ -106,13 +111,14 @@ TEST_F(OperationsTest, ExportThenImportGivesTheSameRows) {
     ASSERT_NE(csv.find(emptyRecord), std::string::npos);
     EXPECT_EQ(exported(copy), std::string(csv).erase(csv.find(emptyRecord), emptyRecord.size()));
     // In "User" order: by code point, ties in storage order.
-    EXPECT_EQ(rows(copy), (std::vector<std::string>{
-                              "'Ann'|'p,\"q\"'|'Ann \"The\" Admin'|'two\r\nlines, one comma'|'https://x.example/?a=1,b=2'|"
-                              "0|NULL|7",
-                              "'Ann'|'again'|NULL|NULL|NULL|NULL|NULL|NULL",
-                              "'ann'|' sp '|'Zoë 東京'|'\nlf first'|''|NULL|12|NULL",
-                              "'zed'|'pw'|NULL|'lone\rCR'|NULL|1|0|255",
-                          }));
+    EXPECT_EQ(rows(copy),
+              (std::vector<std::string>{
+                  "'Ann'|'p,\"q\"'|'Ann \"The\" Admin'|'two\r\nlines, one comma'|'https://x.example/?a=1,b=2'|"
+                  "0|NULL|7",
+                  "'Ann'|'again'|NULL|NULL|NULL|NULL|NULL|NULL",
+                  "'ann'|' sp '|'Zoë 東京'|'\nlf first'|''|NULL|12|NULL",
+                  "'zed'|'pw'|NULL|'lone\rCR'|NULL|1|0|255",
+              }));
 }
 
 TEST_F(OperationsTest, EveryRefusedRecordIsReportedAndTheFileIsUnchanged) {
@@ -385,7 +391,7 @@ TEST_F(OperationsTest, HostileNamesAreStoredAndListedExactly) {
     std::string csv = "User,Password\r\n";
     for (const std::string& name : names)
         csv += "\"" + std::regex_replace(name, std::regex("\""), "\"\"") + "\",pw\r\n";
-    ASSERT_TRUE(import(path, csv).problems.empty());
+    ASSERT_TRUE(import(path, csv, false, true).problems.empty());
 
     std::vector<std::string> sorted(std::begin(names), std::end(names));
     std::sort(sorted.begin(), sorted.end());
@@ -396,12 +402,54 @@ TEST_F(OperationsTest, HostileNamesAreStoredAndListedExactly) {
     EXPECT_EQ(OtherProgram(path).number("SELECT count(*) FROM Servers WHERE User LIKE '%\\%%' ESCAPE '\\'"), 2);
 }
 
+TEST_F(OperationsTest, NamesThatPassForOthersAreRefusedNamingBoth) {
+    using testing_support::lookAlikeNames;
+    const auto reasonAt = [](const ImportResult& result, std::size_t line) {
+        for (const cli::ImportProblem& problem : result.problems)
+            if (problem.line == line)
+                return problem.reason;
+        return std::string();
+    };
+    std::string all = "User,Password\r\n";
+    std::string originals = all;
+    std::string alike = all;
+    for (const auto& entry : lookAlikeNames) {
+        all += std::string("\"") + entry.name + "\",pw\r\n";
+        (entry.looksLike ? alike : originals) += std::string("\"") + entry.name + "\",pw\r\n";
+    }
+    const std::string path = newRegistry();
+    const ImportResult inTheFile = import(path, all);
+    std::size_t line = 1;
+    std::map<std::string, std::size_t> lineOf;
+    for (const auto& entry : lookAlikeNames) {
+        lineOf[entry.name] = ++line;
+        const std::string reason = reasonAt(inTheFile, line);
+        if (entry.looksLike)
+            EXPECT_EQ(reason, "the user name " + dao::inQuotes(entry.name) + " looks like " +
+                                  dao::inQuotes(entry.looksLike) + " on line " +
+                                  std::to_string(lineOf[entry.looksLike]));
+        else if (entry.edgeSpace)
+            EXPECT_NE(reason.find("with a space"), std::string::npos) << entry.name;
+        else
+            EXPECT_EQ(reason, "") << entry.name;
+    }
+    EXPECT_TRUE(rows(path).empty()) << "all or nothing";
+
+    // Already in the registry.
+    ASSERT_EQ(import(path, originals, false, true).problems.size(), 0u);
+    const ImportResult inTheRegistry = import(path, alike);
+    ASSERT_EQ(inTheRegistry.problems.size(), 4u);
+    EXPECT_EQ(inTheRegistry.problems[0].reason, "the user name \"\u0430dmin\" looks like \"admin\", which the "
+                                                "registry already has");
+    EXPECT_TRUE(import(path, alike, false, true).problems.empty()) << "unless look-alikes are let in";
+}
+
 TEST_F(OperationsTest, DemoIsTheSameForASeedAndRealistic) {
     std::ostringstream quiet;
     Progress progress(quiet, false, "Making accounts");
-    cli::createDemo(folder.file("a.dat"), 3000, 42, progress);
-    cli::createDemo(folder.file("b.dat"), 3000, 42, progress);
-    cli::createDemo(folder.file("c.dat"), 3000, 43, progress);
+    cli::createDemo(folder.file("a.dat"), 3000, 42, progress, true);
+    cli::createDemo(folder.file("b.dat"), 3000, 42, progress, true);
+    cli::createDemo(folder.file("c.dat"), 3000, 43, progress, true);
     const std::string a = exported(folder.file("a.dat"));
     EXPECT_EQ(a, exported(folder.file("b.dat")));
     EXPECT_NE(a, exported(folder.file("c.dat")));
@@ -419,7 +467,7 @@ TEST_F(OperationsTest, DemoIsTheSameForASeedAndRealistic) {
 
     // What demo makes, import takes back unchanged.
     const std::string copy = newRegistry("copy.dat");
-    ASSERT_TRUE(import(copy, a, true).problems.empty());
+    ASSERT_TRUE(import(copy, a, true, true).problems.empty());
     EXPECT_EQ(exported(copy), a);
 
     writeBytes(folder.file("taken.dat"), "mine");

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "tests/support/LookAlikeNames.h"
 #include "ui/PackedNames.h"
 #include "ui/UserListModel.h"
 #include "ui/UserListView.h"
@@ -64,9 +65,10 @@ TEST(UserListTest, InvisibleCharactersAreShownAsMarks) {
         {"x\x7f\xc2\x85", "x⟨U+007F⟩⟨U+0085⟩"},
         {"smile😀", "smile😀"},
         {"שלום", "שלום"},
-        {"\u0430dmin", "\u0430dmin"},
+        {"\u0430dmin", "\u0430dmin \u26A0"},
         {"⟨U+202E⟩", "⟨U+27E8⟩U+202E⟨U+27E9⟩"}, // a name that spells a mark is not taken for one
         {"␉x", "␉x"},
+        {"admin \u26A0", "admin ⟨U+26A0⟩"}, // nor is a name that holds the mark of a look-alike
     };
     std::vector<std::string> names;
     for (const Case& c : cases)
@@ -89,6 +91,27 @@ TEST(UserListTest, TooltipsShowTheWholeNameAndTheCodePointsOfAnyButPrintableAsci
     EXPECT_TRUE(tip(1).contains("U+0430 U+0064 U+006D U+0069 U+006E")) << tip(1).toStdString();
     EXPECT_TRUE(tip(2).contains("&lt;b&gt;x&lt;/b&gt;⟨U+0020⟩")) << "markup in a name is text";
     EXPECT_TRUE(tip(3).contains("a-very-long-user-name-wider-than-the-list"));
+}
+
+TEST(UserListTest, NamesThatPassForOthersAreMarkedAndSayWhy) {
+    using testing_support::lookAlikeNames;
+    std::vector<std::string> names;
+    for (const auto& entry : lookAlikeNames)
+        names.push_back(entry.name);
+    UserListModel model;
+    model.setNames(namesOf(names));
+    for (int row = 0; row < model.rowCount(); ++row) {
+        const QModelIndex index = model.index(row, 0);
+        const bool marked = lookAlikeNames[row].marked;
+        EXPECT_EQ(index.data().toString().endsWith(" \u26A0"), marked) << names[row];
+        EXPECT_EQ(index.data(Qt::ToolTipRole).toString().contains("\u26A0 This name "), marked) << names[row];
+        EXPECT_EQ(index.data(Qt::AccessibleDescriptionRole).toString().isEmpty(), !marked) << names[row];
+    }
+    EXPECT_EQ(model.index(1, 0).data(Qt::AccessibleDescriptionRole).toString(),
+              "This name mixes Latin and Cyrillic letters: \u0430 is U+0430 CYRILLIC SMALL LETTER A.");
+    EXPECT_EQ(model.index(7, 0).data(Qt::AccessibleDescriptionRole).toString(),
+              "This name is not in Unicode normalization form C: \"\u00E9\" is written as U+0065 U+0301, not as "
+              "U+00E9.");
 }
 
 TEST(UserListTest, NamesThatDifferOnlyInInvisibleCharactersNeverPaintAlike) {

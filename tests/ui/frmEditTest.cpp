@@ -629,6 +629,16 @@ TEST_F(frmEditTest, EachLookAlikeNameOpensItsOwnAccount) {
     EXPECT_EQ(opened, std::set<std::string>(alike.begin(), alike.end()));
 }
 
+TEST_F(frmEditTest, TheHeadingMarksANameThatPassesForAnotherAndSaysWhy) {
+    other->addAccount("\u0430dmin", "pw");
+    frmEdit* editor = doubleClick(0);
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(editor->lblUser->text(), "\u0430dmin \u26A0");
+    const QString why = "This name mixes Latin and Cyrillic letters: \u0430 is U+0430 CYRILLIC SMALL LETTER A.";
+    EXPECT_EQ(editor->lblUser->accessibleDescription(), "\u0430dmin\n" + why);
+    EXPECT_TRUE(editor->lblUser->toolTip().contains(why));
+}
+
 TEST_F(frmEditTest, OpensCentredOnTheScreen) {
     other->addAccount("alice", "pw");
     frmEdit* editor = doubleClick(0);
