@@ -41,9 +41,8 @@ TEST(ProgramFolderTest, AnInstallIntoASharedFolderIsRefused) {
     }
 }
 
-// --help and --version answer on standard output and exit 0 before any window or registry: the
-// program is copied alone into an empty folder, where starting for real would stop at the missing
-// registry's message box (and the time limit).
+// --help and --version answer and exit 0 before any window or registry: the program runs alone in an
+// empty folder, where starting for real would stop at the missing registry's message box.
 TEST(ProgramFolderTest, HelpAndVersionAnswerWithoutARegistry) {
     const testing_support::TempFolder folder;
     std::filesystem::copy_file(VANTREL_PROGRAM, folder.file("vantrel"));
