@@ -75,12 +75,13 @@ int runImport(Invocation& run) {
 }
 
 int runExport(Invocation& run) {
-    exportCsv(run.file(0), run.output);
+    exportCsv(run.file(0), run.output, run.isSet(QStringLiteral("bom")));
     return CommandLine::Success;
 }
 
 int runList(Invocation& run) {
-    listUsers(run.file(0), run.output);
+    listUsers(run.file(0), run.output,
+              run.isSet(QStringLiteral("null")) ? ListFormat::NulTerminated : ListFormat::EscapedLines);
     return CommandLine::Success;
 }
 
@@ -166,21 +167,32 @@ const std::vector<Command>& commands() {
          .describesCsv = true,
          .handler = runImport},
         {.name = QStringLiteral("export"),
-         .usage = QStringLiteral("FILE"),
+         .usage = QStringLiteral("FILE [--bom]"),
          .summary = QStringLiteral("write every account as CSV to standard output"),
          .description = QStringLiteral(
              "Writes every account of the registry FILE, all eight fields, as CSV to standard output, in "
              "\"User\" order."),
          .arguments = {registryFile},
+         .options = {{QCommandLineOption(
+             QStringLiteral("bom"),
+             QStringLiteral("Begins the CSV text with a UTF-8 byte-order mark, by which spreadsheets opening the "
+                            "file know it is UTF-8. Import skips the mark."))}},
          .describesCsv = true,
          .handler = runExport},
         {.name = QStringLiteral("list"),
-         .usage = QStringLiteral("FILE"),
+         .usage = QStringLiteral("FILE [--null]"),
          .summary = QStringLiteral("write the user names, one a line"),
          .description = QStringLiteral(
              "Writes the user name of every account of the registry FILE to standard output, one a line, "
-             "in \"User\" order (by code point: upper case before lower case)."),
+             "in \"User\" order (by code point: upper case before lower case). So that a name can never make "
+             "two lines, a line feed in a name is written as \\n, a carriage return as \\r, a tab as \\t, a "
+             "backslash as \\\\, and any other control character (below U+0020, or U+007F) as \\xHH, its two "
+             "hexadecimal digits in upper case; every other character is written as it is."),
          .arguments = {registryFile},
+         .options = {{QCommandLineOption(
+             QStringLiteral("null"),
+             QStringLiteral("Writes each name exactly as it is stored, followed by a NUL byte instead of a line "
+                            "break, for xargs -0 and other readers of find -print0's output."))}},
          .handler = runList},
         {.name = QStringLiteral("demo"),
          .usage = QStringLiteral("FILE --accounts N [--seed S] [--with-duplicates]"),

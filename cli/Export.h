@@ -12,10 +12,20 @@ namespace cli {
 // FileError.
 
 // Writes a header and every account, all eight fields, as CSV (see AccountFormat and CsvWriter)
-// in "User" order. Returns the count.
-std::size_t exportCsv(const std::string& path, std::ostream& output);
+// in "User" order, after a UTF-8 byte-order mark when `byteOrderMark` is set. Returns the count.
+std::size_t exportCsv(const std::string& path, std::ostream& output, bool byteOrderMark = false);
 
-// Writes every user name in "User" order, one a line (a null name as an empty line).
-void listUsers(const std::string& path, std::ostream& output);
+// How listUsers ends and writes each name.
+enum class ListFormat {
+    // One name a line, so that no name can make two lines: a line feed is written as \n, a carriage
+    // return as \r, a tab as \t, a backslash as \\, and any other byte below 0x20 or 0x7F as \xHH
+    // (two upper-case hexadecimal digits). Every other byte is written as it is.
+    EscapedLines,
+    // Each name exactly as stored, followed by a NUL byte.
+    NulTerminated,
+};
+
+// Writes every user name in "User" order (a null name as an empty one).
+void listUsers(const std::string& path, std::ostream& output, ListFormat format = ListFormat::EscapedLines);
 
 } // namespace cli

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <sys/wait.h>
 
@@ -37,5 +38,21 @@ TEST(ProgramFolderTest, AnInstallIntoASharedFolderIsRefused) {
         EXPECT_THAT(output, ::testing::HasSubstr("The install prefix is Vantrel's own folder, which also holds its "
                                                  "registry,"))
             << prefix;
+    }
+}
+
+// --help and --version answer and exit 0 before any window or registry: the program runs alone in an
+// empty folder, where starting for real would stop at the missing registry's message box.
+TEST(ProgramFolderTest, HelpAndVersionAnswerWithoutARegistry) {
+    const testing_support::TempFolder folder;
+    std::filesystem::copy_file(VANTREL_PROGRAM, folder.file("vantrel"));
+    for (const auto& [arguments, firstLine] : {std::pair{"--version", "vantrel " VANTREL_VERSION},
+                                               std::pair{"--ignored --help", "Usage: vantrel [--help | --version]"}}) {
+        const int status = std::system(
+            ("cd '" + folder.path() + "' && QT_QPA_PLATFORM=offscreen timeout 20 ./vantrel " + arguments + " >out 2>&1")
+                .c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << arguments;
+        const std::string output = testing_support::readBytes(folder.file("out"));
+        EXPECT_EQ(output.substr(0, output.find('\n')), firstLine) << arguments;
     }
 }

@@ -140,6 +140,45 @@ TEST_F(ProgramTest, ListAndExportGetPastAJournalLeftByACrash) {
     EXPECT_FALSE(std::filesystem::exists(path + "-journal"));
 }
 
+// Names planted by another program cannot forge lines in what a script reads from list: each
+// comes back from its one escaped line, and --null gives the stored bytes.
+TEST_F(ProgramTest, ListedNamesRoundTripThroughEscapesAndNul) {
+    // Undoes list's escapes: \n \r \t \\ and \xHH.
+    const auto unescape = [](const std::string& line) {
+        std::string name;
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            const char code = line[i] == '\\' ? line[++i] : '\0';
+            if (code == 'x')
+                name += static_cast<char>(std::stoi(line.substr(i + 1, 2), nullptr, 16)), i += 2;
+            else
+                name += code == '\0' ? line[i] : code == 'n' ? '\n' : code == 'r' ? '\r' : code == 't' ? '\t' : code;
+        }
+        return name;
+    };
+    const std::vector<std::string> names = {
+        "alice\nmallory", "cr\r\n",  "tab\there",      "back\\slash\\n", "\\x41",
+        "bell\x07",       "del\x7F", "esc\x1B[31mred", "josé",           "plain",
+    };
+    EXPECT_EQ(run("init reg.dat").status, 0);
+    OtherProgram other(folder.file("reg.dat"));
+    for (const std::string& name : names)
+        other.addAccount(name.c_str());
+    std::vector<std::string> sorted = names;
+    std::sort(sorted.begin(), sorted.end());
+    std::istringstream lines(run("list reg.dat").out);
+    std::vector<std::string> listed;
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_EQ(line.find_first_of("\r\t\x07\x1B\x7F"), std::string::npos) << line;
+        listed.push_back(unescape(line));
+    }
+    EXPECT_EQ(listed, sorted);
+    std::string expected;
+    for (const std::string& name : sorted)
+        expected += name + '\0';
+    EXPECT_EQ(run("list reg.dat --null").out, expected);
+    EXPECT_EQ(run("export reg.dat --bom").out, "\xEF\xBB\xBF" + run("export reg.dat").out);
+}
+
 TEST_F(ProgramTest, EveryCommandHasHelp) {
     for (const char* command : {"", "init ", "import ", "export ", "list ", "demo ", "check ", "backup "}) {
         const Run help = run(std::string(command) + "--help");
@@ -151,6 +190,7 @@ TEST_F(ProgramTest, EveryCommandHasHelp) {
     const std::string demo = run("demo --help").out;
     EXPECT_NE(demo.substr(0, demo.find('\n')).find("--accounts N"), std::string::npos) << "a required option";
     EXPECT_NE(run("check --help").out.find("4  check found problems"), std::string::npos);
+    EXPECT_NE(run("list --help").out.find("--null"), std::string::npos);
 }
 
 // Files as spreadsheets save them, imported as an operator would.

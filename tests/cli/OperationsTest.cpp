@@ -63,9 +63,9 @@ protected:
         return output.str();
     }
 
-    static std::string listed(const std::string& path) {
+    static std::string listed(const std::string& path, cli::ListFormat format = cli::ListFormat::EscapedLines) {
         std::ostringstream output;
-        cli::listUsers(path, output);
+        cli::listUsers(path, output, format);
         return output.str();
     }
 
@@ -397,8 +397,8 @@ TEST_F(OperationsTest, HostileNamesAreStoredAndListedExactly) {
     std::sort(sorted.begin(), sorted.end());
     std::string expected;
     for (const std::string& name : sorted)
-        expected += name + "\n";
-    EXPECT_EQ(listed(path), expected);
+        expected += name + '\0';
+    EXPECT_EQ(listed(path, cli::ListFormat::NulTerminated), expected);
     EXPECT_EQ(OtherProgram(path).number("SELECT count(*) FROM Servers WHERE User LIKE '%\\%%' ESCAPE '\\'"), 2);
 }
 
