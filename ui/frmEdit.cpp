@@ -276,6 +276,29 @@ QWidget* frmEdit::BoxNamedBy(const std::string& description) const {
     return nullptr;
 }
 
+// After a save met error 23: the operator's typing is kept and what the other program wrote is
+// shown, so the next Edit saves the one over the other knowingly, without typing anything again.
+// Nothing is written here. Sets `focus` to the box both sides changed, if any, then throws the
+// conflict naming the fields that differ. An account gone meanwhile is error 21.
+void frmEdit::ShowCurrentAfterConflict(QWidget*& focus) {
+    mdlDatabase::ReleaseDB();
+    mdlDatabase::OpenDB();
+    FindAccount();
+    const Values current = ReadFields();
+    mdlDatabase::CloseDB();
+    const QStringList changed = ChangedFields(current);
+    focus = TakeCurrent(current);
+    const std::string which = changed.isEmpty() ? std::string()
+                                                : " " + listed(changed).toStdString() +
+                                                      (changed.size() > 1 ? " were" : " was") +
+                                                      " changed by another program.";
+    throw dao::Error(dao::ErrorNumber::AccountChanged,
+                     "The account " + quotedName(User) +
+                         " was changed by another program since it was opened; nothing was saved." + which +
+                         " The editor now shows the account's current values, except in the boxes you changed, "
+                         "which keep your text: press Edit to save it.");
+}
+
 void frmEdit::cmdEdit_Click() {
     QString unconfirmed;       // the save is in the file, but the disk did not confirm it
     QWidget* focus = nullptr;  // where typing goes on after a refused save
@@ -313,26 +336,7 @@ void frmEdit::cmdEdit_Click() {
                 }
                 if (error.code() != dao::ErrorNumber::AccountChanged)
                     throw;
-                // The operator's typing is kept and what the other program wrote is shown, so the
-                // next Edit saves the one over the other knowingly, without typing anything again.
-                // Nothing is written here. An account gone meanwhile is error 21.
-                mdlDatabase::ReleaseDB();
-                mdlDatabase::OpenDB();
-                FindAccount();
-                const Values current = ReadFields();
-                mdlDatabase::CloseDB();
-                const QStringList changed = ChangedFields(current);
-                focus = TakeCurrent(current);
-                const std::string which = changed.isEmpty() ? std::string()
-                                                            : " " + listed(changed).toStdString() +
-                                                                  (changed.size() > 1 ? " were" : " was") +
-                                                                  " changed by another program.";
-                throw dao::Error(dao::ErrorNumber::AccountChanged,
-                                 "The account " + quotedName(User) +
-                                     " was changed by another program since it was opened; nothing was saved." +
-                                     which +
-                                     " The editor now shows the account's current values, except in the boxes you "
-                                     "changed, which keep your text: press Edit to save it.");
+                ShowCurrentAfterConflict(focus);
             }
             mdlDatabase::CloseDB();
         } catch (const dao::Error& error) {

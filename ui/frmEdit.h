@@ -84,6 +84,8 @@ private:
     // box changed keeps its text, and `current` is what the next Edit expects to find. Returns
     // the first box changed by both, in the order of the tab key, or null.
     QWidget* TakeCurrent(const Values& current);
+    // After a save met a conflict: shows the current values, sets `focus`, throws the conflict.
+    [[noreturn]] void ShowCurrentAfterConflict(QWidget*& focus);
     // The fields in which `current` differs from what the editor read, as the boxes name them.
     QStringList ChangedFields(const Values& current) const;
     // The box that a refusal of the store names, or null.
