@@ -6,6 +6,7 @@
 #include "cli/Progress.h"
 #include "cli/RegistryFile.h"
 #include "cli/StoreProgress.h"
+#include "cli/TerminalText.h"
 #include "store/Error.h"
 
 
@@ -165,7 +166,7 @@ void backup(const std::string& path, const std::string& destination, Progress* s
         // A copy damaged on the way says nothing of the registry: check the registry itself.
         std::string sourceDamage;
         try {
-            progress.nextStage("Checking the integrity of " + dao::inQuotes(path));
+            progress.nextStage("Checking the integrity of " + messageLine(dao::inQuotes(path)));
             sourceDamage = integrityDamage(path, true, progress);
         } catch (const dao::Error&) {
         }

@@ -341,8 +341,9 @@ void Database::CopyTo(const std::string& target, const std::string& shownAs,
         Statement(source.getHandle(), "SELECT count(*) FROM sqlite_schema").step();
     } catch (const SQLite::Exception& failure) {
         source.tryExec("ROLLBACK");
-        if (failure.getErrorCode() == SQLITE_BUSY)
-            throw Error(ErrorNumber::FileInUse, inQuotes(m_path) + " stayed locked by another program; no copy was made.");
+        if ((failure.getErrorCode() & 0xFF) == SQLITE_BUSY)
+            throw Error(ErrorNumber::FileInUse,
+                        inQuotes(m_path) + " stayed locked by another program; no copy was made.");
         fail(failure);
     }
     try {

@@ -104,12 +104,12 @@ public:
     // Error: DamagedFile or NotADatabase when the file cannot be read far enough to check it.
     std::vector<std::string> IntegrityProblems(int limit = 100);
 
-    // Copies every page of the file, in one step under one read lock, into the existing file
+    // Copies every page of the file, in parts under one read transaction, into the existing file
     // `target`, which it replaces: a copy of one moment that no other program's write can change
     // half-way. A writer in the middle of its commit is waited for up to the busy timeout, then
     // FileInUse. Failures name `shownAs` (the path the copy is known by; `target` when empty).
-    // `copied`, when given, is called after each part of the copy with the pages copied so far and
-    // the pages of the whole file; the read lock is held from the first part to the last.
+    // `copied`, when given, is called after each part with the pages copied so far and the pages
+    // of the whole file.
     void CopyTo(const std::string& target, const std::string& shownAs = {},
                 const std::function<void(int copied, int pages)>& copied = {});
 
