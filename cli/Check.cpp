@@ -335,25 +335,23 @@ CheckReport checkRegistry(const std::string& path, bool timeLimit, Progress* sho
     // Every long statement of the check runs from here, on this one connection. Reading the whole
     // file is the work asked for, so the few seconds that bound a save become a generous bound.
     database->SetTimeLimit(timeLimit ? checkTimeLimit(path) : std::chrono::milliseconds(0));
-    {
-        const ProgressWatch watch(*database, progress);
-        progress.nextStage("Checking integrity");
-        checker.checkIntegrity(*database);
-        std::vector<dao::Field> fields;
-        const std::string table = checker.checkTable(*database, fields);
-        if (!table.empty()) {
-            progress.nextStage("Checking the field rules");
-            checker.countAccounts(*database, table);
-            checker.checkRows(*database, table, fields);
-            if (!fields.empty() && fields.front().Name() == "User") {
-                progress.nextStage("Finding shared user names");
-                checker.checkUsers(*database, table);
-                progress.nextStage("Comparing the looks of user names", report.accounts, "accounts");
-                checker.checkLooks(*database, table);
-            }
+    const ProgressWatch watch(*database, progress);
+    progress.nextStage("Checking integrity");
+    checker.checkIntegrity(*database);
+    std::vector<dao::Field> fields;
+    const std::string table = checker.checkTable(*database, fields);
+    if (!table.empty()) {
+        progress.nextStage("Checking the field rules");
+        checker.countAccounts(*database, table);
+        checker.checkRows(*database, table, fields);
+        if (!fields.empty() && fields.front().Name() == "User") {
+            progress.nextStage("Finding shared user names");
+            checker.checkUsers(*database, table);
+            progress.nextStage("Comparing the looks of user names", report.accounts, "accounts");
+            checker.checkLooks(*database, table);
         }
-        progress.finish();
     }
+    progress.finish();
     database->Close();
     return report;
 }
