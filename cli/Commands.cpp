@@ -56,8 +56,9 @@ int runImport(Invocation& run) {
     options.allowDuplicateUsers = run.isSet(QStringLiteral("allow-duplicate-users"));
     options.allowLookAlikeUsers = run.isSet(QStringLiteral("allow-lookalike-users"));
     if (fromInput && isTerminal(run.input))
-        run.error << programName << ": reading CSV text from standard input; end it with Ctrl-D at the start of a "
-                                    "line (Ctrl-C stops without importing).\n";
+        run.error << programName
+                  << ": reading CSV text from standard input; end it with Ctrl-D at the start of a "
+                     "line (Ctrl-C stops without importing).\n";
     Progress progress(run.error, run.progress, "Reading", fromInput ? 0 : fileSize(csvName), "records");
     progress.measureByPosition();
     const ImportResult result = importCsv(path, fromInput ? run.input : csvFile, progress, options);

@@ -258,8 +258,8 @@ TEST_F(ProgramTest, MessagesShowTheControlCharactersOfNamesAsEscapes) {
         std::string text;
         const char* finding; // on the line that quotes the name
     };
-    for (const Case& test : {Case{"import", refused.err, "is already on line 2"},
-                             Case{"check", checked.out, "is shared by 2 accounts"}}) {
+    for (const Case& test :
+         {Case{"import", refused.err, "is already on line 2"}, Case{"check", checked.out, "is shared by 2 accounts"}}) {
         EXPECT_EQ(test.text.find('\x1B'), std::string::npos) << test.command << ": " << test.text;
         std::istringstream lines(test.text);
         bool found = false;
