@@ -3,7 +3,10 @@
 
 #include "cli/Check.h"
 #include "cli/FileError.h"
+#include "cli/Progress.h"
 #include "cli/RegistryFile.h"
+#include "cli/StoreProgress.h"
+#include "cli/TerminalText.h"
 #include "store/Error.h"
 
 
@@ -12,6 +15,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -109,11 +113,12 @@ private:
 // errors. The check runs the file's own rules and index expressions: it is opened as every
 // registry is, against hostile files, and bounded as `check` is. `readOnly` false: a copy is
 // opened to write, so that, in WAL mode, closing it removes its -wal and -shm files.
-std::string integrityDamage(const std::string& path, bool readOnly) {
+std::string integrityDamage(const std::string& path, bool readOnly, Progress& progress) {
     std::string damage;
     try {
         auto database = openRegistry(path, readOnly);
         database->SetTimeLimit(checkTimeLimit(path));
+        const ProgressWatch watch(*database, progress);
         for (const std::string& problem : database->IntegrityProblems()) {
             if (damage.size() >= 1000)
                 break;
@@ -134,7 +139,10 @@ void setBackupHookForTesting(std::function<void(const std::string&, const std::s
     backupHook = std::move(hook);
 }
 
-void backup(const std::string& path, const std::string& destination) {
+void backup(const std::string& path, const std::string& destination, Progress* shown) {
+    std::ostringstream unused;
+    Progress quiet(unused, false, {});
+    Progress& progress = shown ? *shown : quiet;
     auto source = openRegistry(path, true);
     struct stat sourceStatus {};
     if (::stat(path.c_str(), &sourceStatus) != 0)
@@ -143,17 +151,23 @@ void backup(const std::string& path, const std::string& destination) {
         refuseExisting(destination);
     PrivateCopy copy(destination, sourceStatus);
     // A copy of one moment, which another program's write cannot change half-way.
-    source->CopyTo(copy.path(), destination);
+    progress.nextStage("Copying", 0, "pages");
+    source->CopyTo(copy.path(), destination, [&progress](int copied, int pages) {
+        progress.setTotal(static_cast<std::size_t>(pages));
+        progress.setDone(static_cast<std::size_t>(copied));
+    });
     source->Close();
     if (backupHook)
         backupHook(copy.path(), destination);
 
-    const std::string damage = integrityDamage(copy.path(), false);
+    progress.nextStage("Checking the copy's integrity");
+    const std::string damage = integrityDamage(copy.path(), false, progress);
     if (!damage.empty()) {
         // A copy damaged on the way says nothing of the registry: check the registry itself.
         std::string sourceDamage;
         try {
-            sourceDamage = integrityDamage(path, true);
+            progress.nextStage("Checking the integrity of " + messageLine(dao::inQuotes(path)));
+            sourceDamage = integrityDamage(path, true, progress);
         } catch (const dao::Error&) {
         }
         if (!sourceDamage.empty())
@@ -165,6 +179,7 @@ void backup(const std::string& path, const std::string& destination) {
                         "check the disk of " +
                         dao::inQuotes(destination) + ", then try again.");
     }
+    progress.finish();
     copy.place();
 }
 

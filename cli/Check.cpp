@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "cli/Check.h"
 
+#include "cli/Progress.h"
+#include "cli/StoreProgress.h"
 #include "store/DBEngine.h"
 #include "store/Error.h"
 #include "store/FieldRule.h"
@@ -13,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <sstream>
 #include <unordered_map>
 
 namespace cli {
@@ -78,7 +81,8 @@ std::string reasonOf(const dao::Field& field, const dao::Statement& rows, int at
 
 class Checker {
 public:
-    Checker(const std::string& path, CheckReport& report) : m_path(path), m_report(report) {}
+    Checker(const std::string& path, CheckReport& report, Progress& progress)
+        : m_path(path), m_report(report), m_progress(progress) {}
 
     // Adds a finding, listing at most maxListed of each kind.
     void find(std::size_t& kind, const std::string& text, std::size_t count = 1) {
@@ -230,6 +234,7 @@ public:
             dao::Statement names = database.Prepare("SELECT \"User\" FROM " + dao::quoteIdentifier(table) +
                                                     " WHERE typeof(\"User\") = 'text'");
             while (names.step()) {
+                m_progress.advance();
                 std::string name = names.text(0);
                 auto [look, added] = looks.try_emplace(dao::NameLook::skeleton(name));
                 if (added) {
@@ -284,6 +289,7 @@ public:
 private:
     const std::string& m_path;
     CheckReport& m_report;
+    Progress& m_progress;
 };
 
 } // namespace
@@ -295,9 +301,12 @@ std::chrono::milliseconds checkTimeLimit(const std::string& path) {
     return std::chrono::seconds(60 + 10 * static_cast<long long>(hundredsOfMebibytes));
 }
 
-CheckReport checkRegistry(const std::string& path, bool timeLimit) {
+CheckReport checkRegistry(const std::string& path, bool timeLimit, Progress* shown) {
+    std::ostringstream unused;
+    Progress quiet(unused, false, {});
+    Progress& progress = shown ? *shown : quiet;
     CheckReport report;
-    Checker checker(path, report);
+    Checker checker(path, report, progress);
     bool hotJournal = false;
     checker.checkJournals(hotJournal);
 
@@ -326,17 +335,23 @@ CheckReport checkRegistry(const std::string& path, bool timeLimit) {
     // Every long statement of the check runs from here, on this one connection. Reading the whole
     // file is the work asked for, so the few seconds that bound a save become a generous bound.
     database->SetTimeLimit(timeLimit ? checkTimeLimit(path) : std::chrono::milliseconds(0));
+    const ProgressWatch watch(*database, progress);
+    progress.nextStage("Checking integrity");
     checker.checkIntegrity(*database);
     std::vector<dao::Field> fields;
     const std::string table = checker.checkTable(*database, fields);
     if (!table.empty()) {
+        progress.nextStage("Checking the field rules");
         checker.countAccounts(*database, table);
         checker.checkRows(*database, table, fields);
         if (!fields.empty() && fields.front().Name() == "User") {
+            progress.nextStage("Finding shared user names");
             checker.checkUsers(*database, table);
+            progress.nextStage("Comparing the looks of user names", report.accounts, "accounts");
             checker.checkLooks(*database, table);
         }
     }
+    progress.finish();
     database->Close();
     return report;
 }

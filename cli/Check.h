@@ -14,6 +14,8 @@ class Database;
 
 namespace cli {
 
+class Progress;
+
 // What a check of a registry file found. Each kind is counted in full; `findings` describes
 // them, one a line, at most a hundred of each kind.
 struct CheckReport {
@@ -48,8 +50,8 @@ struct CheckReport {
 // Throws dao::Error when `path` cannot be opened as a database at all (it is missing, not a
 // database, or locked), unless damage or a crash's unfinished write is the reason: those are
 // findings. Each statement of the check may run for checkTimeLimit(path), lifted when `timeLimit`
-// is false.
-CheckReport checkRegistry(const std::string& path, bool timeLimit = true);
+// is false. `progress`, when given, shows each step as a stage of its own.
+CheckReport checkRegistry(const std::string& path, bool timeLimit = true, Progress* progress = nullptr);
 
 // A minute, and ten seconds more for every 100 MiB of the file: many times what reading the whole
 // file takes, so only something in the file that makes the check slow or endless meets it.

@@ -2,6 +2,7 @@
 #include "cli/CommandLine.h"
 
 #include "cli/Command.h"
+#include "cli/TerminalText.h"
 #include "store/Error.h"
 #include "store/FieldRule.h"
 #include "store/ServersFields.h"
@@ -140,8 +141,8 @@ int CommandLine::failure(const Command& command, const Invocation& invocation, c
     } else {
         text = (invocation.failureSubject.empty() ? std::string() : invocation.failureSubject + ": ") + error.what();
     }
-    // Through UTF-16 and back: bytes of the file that are not UTF-8 come out as U+FFFD.
-    m_error << programName << ": " << QString::fromStdString(text + invocation.failureNote).toStdString() << '\n';
+    // Bytes of the file that are not UTF-8 come out as U+FFFD, control characters as escapes.
+    m_error << programName << ": " << messageLine(text + invocation.failureNote) << '\n';
     return FileFailure;
 }
 

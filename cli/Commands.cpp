@@ -9,6 +9,7 @@
 #include "cli/FileError.h"
 #include "cli/Import.h"
 #include "cli/Progress.h"
+#include "cli/TerminalText.h"
 #include "store/Error.h"
 
 #include <filesystem>
@@ -27,6 +28,11 @@ std::size_t fileSize(const std::string& path) {
     std::error_code failure;
     const auto size = std::filesystem::file_size(path, failure);
     return failure ? 0 : static_cast<std::size_t>(size);
+}
+
+// Writes a message line that may quote a file's text, made safe for a terminal (messageLine).
+void tell(std::ostream& stream, const std::string& line) {
+    stream << messageLine(line) << '\n';
 }
 
 int runInit(Invocation& run) {
@@ -49,6 +55,10 @@ int runImport(Invocation& run) {
     ImportOptions options;
     options.allowDuplicateUsers = run.isSet(QStringLiteral("allow-duplicate-users"));
     options.allowLookAlikeUsers = run.isSet(QStringLiteral("allow-lookalike-users"));
+    if (fromInput && isTerminal(run.input))
+        run.error << programName
+                  << ": reading CSV text from standard input; end it with Ctrl-D at the start of a "
+                     "line (Ctrl-C stops without importing).\n";
     Progress progress(run.error, run.progress, "Reading", fromInput ? 0 : fileSize(csvName), "records");
     progress.measureByPosition();
     const ImportResult result = importCsv(path, fromInput ? run.input : csvFile, progress, options);
@@ -56,26 +66,27 @@ int runImport(Invocation& run) {
     const std::string skipped =
         result.emptyRecords == 0 ? std::string() : "; " + count(result.emptyRecords, "empty record") + " skipped";
     if (result.problems.empty()) {
-        run.error << count(result.accounts, "account") << " imported into " << dao::inQuotes(path) << skipped << ".\n";
+        tell(run.error, count(result.accounts, "account") + " imported into " + dao::inQuotes(path) + skipped + ".");
         if (!result.unconfirmed.empty()) {
-            run.error << programName << ": " << result.unconfirmed << '\n';
+            tell(run.error, programName + (": " + result.unconfirmed));
             return CommandLine::Unconfirmed;
         }
         return CommandLine::Success;
     }
     for (const ImportProblem& problem : result.problems)
-        run.error << csvName << ':' << problem.line << ": " << problem.reason << '\n';
+        tell(run.error, csvName + ':' + std::to_string(problem.line) + ": " + problem.reason);
     if (result.moreProblems > 0)
-        run.error << csvName << ": and " << result.moreProblems << " more\n";
+        tell(run.error, csvName + ": and " + std::to_string(result.moreProblems) + " more");
     for (const std::string& hint : result.hints)
-        run.error << csvName << ": " << hint << '\n';
-    run.error << programName << ": nothing was imported into " << dao::inQuotes(path) << ": "
-              << count(result.problemCount(), "problem") << " in " << csvName << skipped << ".\n";
+        tell(run.error, csvName + ": " + hint);
+    tell(run.error, programName + (": nothing was imported into " + dao::inQuotes(path) + ": " +
+                                   count(result.problemCount(), "problem") + " in " + csvName + skipped + "."));
     return CommandLine::DataRefused;
 }
 
 int runExport(Invocation& run) {
-    exportCsv(run.file(0), run.output, run.isSet(QStringLiteral("bom")));
+    Progress progress(run.error, run.progress && !sameTerminal(run.output, run.error), "Exporting");
+    exportCsv(run.file(0), run.output, run.isSet(QStringLiteral("bom")), &progress);
     return CommandLine::Success;
 }
 
@@ -91,17 +102,19 @@ int runDemo(Invocation& run) {
     createDemo(run.file(0), accounts, run.number(QStringLiteral("seed")), progress,
                run.isSet(QStringLiteral("with-duplicates")));
     progress.finish();
-    run.error << count(accounts, "account") << " made in " << dao::inQuotes(run.file(0)) << ".\n";
+    tell(run.error, count(accounts, "account") + " made in " + dao::inQuotes(run.file(0)) + ".");
     return CommandLine::Success;
 }
 
 int runCheck(Invocation& run) {
     const std::string path = run.file(0);
-    const CheckReport report = checkRegistry(path, !run.isSet(QStringLiteral("no-time-limit")));
+    Progress progress(run.error, run.progress, "Checking", 0, {});
+    const CheckReport report = checkRegistry(path, !run.isSet(QStringLiteral("no-time-limit")), &progress);
+    progress.finish();
     for (const std::string& finding : report.findings)
-        run.output << path << ": " << finding << '\n';
-    run.output << dao::inQuotes(path) << ": " << count(report.accounts, "account") << " checked.\n"
-               << "  unfinished writes left by a crash:      " << report.journals << '\n'
+        tell(run.output, path + ": " + finding);
+    tell(run.output, dao::inQuotes(path) + ": " + count(report.accounts, "account") + " checked.");
+    run.output << "  unfinished writes left by a crash:      " << report.journals << '\n'
                << "  damage found by SQLite:                 " << report.damage << '\n'
                << "  table and index not as Vantrel needs:   " << report.tableProblems << '\n'
                << "  rows breaking the field rules:          " << report.rowsBreakingRules << '\n'
@@ -117,9 +130,11 @@ int runCheck(Invocation& run) {
 }
 
 int runBackup(Invocation& run) {
-    backup(run.file(0), run.file(1));
-    run.error << dao::inQuotes(run.file(0)) << " copied to " << dao::inQuotes(run.file(1))
-              << "; the copy passed SQLite's integrity check.\n";
+    Progress progress(run.error, run.progress, "Copying", 0, "pages");
+    backup(run.file(0), run.file(1), &progress);
+    progress.finish();
+    tell(run.error, dao::inQuotes(run.file(0)) + " copied to " + dao::inQuotes(run.file(1)) +
+                        "; the copy passed SQLite's integrity check.");
     return CommandLine::Success;
 }
 
@@ -151,7 +166,10 @@ const std::vector<Command>& commands() {
                             "space. Records "
                             "whose fields are all empty, as spreadsheets write them below their data, are skipped and "
                             "counted. The whole CSV text is read and checked before FILE is locked for writing; a "
-                            "field over 1000 bytes or a record over 1000000 bytes stops the reading at once."),
+                            "field over 1000 bytes or a record over 1000000 bytes stops the reading at once. When "
+                            "the CSV text comes from standard input and that is a terminal, a line on standard "
+                            "error says so before the reading starts: end the text with Ctrl-D at the start of a "
+                            "line."),
          .arguments = {registryFile,
                        {.name = QStringLiteral("CSV"),
                         .description = QStringLiteral("The CSV file; standard input when left out or '-'."),
@@ -171,7 +189,8 @@ const std::vector<Command>& commands() {
          .summary = QStringLiteral("write every account as CSV to standard output"),
          .description = QStringLiteral(
              "Writes every account of the registry FILE, all eight fields, as CSV to standard output, in "
-             "\"User\" order."),
+             "\"User\" order. When standard error is a terminal and standard output is not that terminal (but "
+             "a file or a pipe), the accounts written so far are shown on standard error as the export goes."),
          .arguments = {registryFile},
          .options = {{QCommandLineOption(
              QStringLiteral("bom"),

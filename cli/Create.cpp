@@ -4,6 +4,7 @@
 #include "cli/DemoGenerator.h"
 #include "cli/Progress.h"
 #include "cli/RegistryFile.h"
+#include "cli/StoreProgress.h"
 #include "store/mdlDatabase.h"
 
 namespace cli {
@@ -50,9 +51,7 @@ void createDemo(const std::string& path, std::size_t accounts, std::uint64_t see
             progress.advance();
         }
         recordset->Close();
-        dao::TableDef stored = database->TableDefs(tableName);
-        for (const auto& index : definition.Indexes())
-            stored.AppendIndex(index.name, index.fields, index.unique);
+        makeIndexes(*database, tableName, definition.Indexes(), progress);
         progress.finish();
         database->CommitTrans();
         database->Close();

@@ -30,6 +30,12 @@ void Progress::maybeShow() {
 
 void Progress::show() {
     std::ostringstream line;
+    if (m_items.empty()) {
+        const auto ran = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - m_start);
+        line << m_label << ": " << ran.count() << " s";
+        draw(line.str());
+        return;
+    }
     line << m_label << ": " << m_done;
     if (!m_byPosition && m_total > 0)
         line << " of " << m_total;
@@ -39,7 +45,10 @@ void Progress::show() {
         line << ", " << std::min<std::size_t>(position * 100 / m_total, 100) << '%';
     if (const double perSecond = rate(); perSecond > 0)
         line << ", " << static_cast<std::size_t>(perSecond) << " a second";
-    const std::string text = line.str();
+    draw(line.str());
+}
+
+void Progress::draw(const std::string& text) {
     // Shorter than the line before: spaces cover what is left of it.
     m_output << '\r' << text << std::string(m_shownWidth > text.size() ? m_shownWidth - text.size() : 0, ' ')
              << std::flush;
@@ -61,6 +70,8 @@ void Progress::nextStage(std::string label, std::size_t total, std::string items
     m_done = 0;
     m_position = 0;
     m_start = m_last = std::chrono::steady_clock::now();
+    if (m_enabled && m_items.empty())
+        show();
 }
 
 void Progress::finish() {

@@ -13,7 +13,8 @@ namespace cli {
 // nothing at all, so logs and pipes stay clean.
 //
 // The share done is measured against `total`: by default in items (advance), or in any other
-// unit the caller reports with setPosition, such as bytes read of a file.
+// unit the caller reports with setPosition, such as bytes read of a file. A stage that counts
+// nothing (`items` empty) shows the time it has run instead, redrawn as `tick` is called.
 class Progress {
 public:
     // total 0: unknown, only the count and the rate are shown. `items` names what is counted.
@@ -28,7 +29,23 @@ public:
     // Starts the next stage of the work on a clean line: its own label, count, rate and total of
     // items (0: unknown), measured by the count.
     void nextStage(std::string label, std::size_t total, std::string items);
+    // Starts a stage that counts nothing, shown at once with the seconds it has run.
+    void nextStage(std::string label) { nextStage(std::move(label), 0, {}); }
     void setPosition(std::size_t position) { m_position = position; }
+    // The total of the current stage, once it is known (0: unknown).
+    void setTotal(std::size_t total) { m_total = total; }
+    // Sets the count of items done so far, and redraws when it is time to.
+    void setDone(std::size_t done) {
+        m_done = done;
+        tick();
+    }
+    // Redraws when it is time to, with the count and the time run as they are: for work that
+    // reports it is alive without saying how far it is. Cheap enough to call thousands of times a
+    // second; never throws.
+    void tick() {
+        if (m_enabled)
+            maybeShow();
+    }
 
     void advance() {
         if (++m_done % 4096 == 0 && m_enabled)
@@ -39,6 +56,7 @@ public:
     void finish();
 
     std::size_t done() const { return m_done; }
+    bool enabled() const { return m_enabled; }
     // Whole items a second since the start; 0 before a measurable time has passed.
     double rate() const;
 
@@ -47,6 +65,7 @@ public:
 private:
     void maybeShow();
     void show();
+    void draw(const std::string& text);
     void clearLine();
 
     std::ostream& m_output;

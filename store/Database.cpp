@@ -26,6 +26,14 @@ namespace {
 // would never stop its one slow write.
 constexpr int progressPeriod = 16;
 
+// The progress observer is called on every this many calls of the time bound's check: some
+// sixteen thousand steps of SQLite's machine, a few hundred times a second at most.
+constexpr unsigned observerPeriod = 1024;
+
+// The pages a backup copies in one part, between two reports of how far it is: 4 MiB of 4 KiB
+// pages, a few hundredths of a second.
+constexpr int pagesPerPart = 1024;
+
 // The time bound reads the clock thousands of times a second: the kernel's coarse clock, a few
 // milliseconds fine, costs a fraction of the precise one.
 std::chrono::steady_clock::time_point now() {
@@ -209,6 +217,8 @@ std::chrono::steady_clock::duration Database::worked() const {
 
 int Database::onProgress(void* database) {
     auto* self = static_cast<Database*>(database);
+    if (self->m_progressObserver && ++self->m_progressCalls % observerPeriod == 0)
+        self->m_progressObserver();
     if (self->m_timeLimit.count() <= 0 || self->worked() <= self->m_timeLimit)
         return 0;
     self->m_workExceeded = true;
@@ -319,23 +329,49 @@ std::vector<std::string> Database::IntegrityProblems(int limit) {
     });
 }
 
-void Database::CopyTo(const std::string& target, const std::string& shownAs) {
+void Database::CopyTo(const std::string& target, const std::string& shownAs,
+                      const std::function<void(int copied, int pages)>& copied) {
     SQLite::Database& source = connection();
+    // One read transaction around every part of the copy: the copy is of one moment, which
+    // another program's write cannot change half-way. A writer in the middle of its commit holds
+    // the file a little while; it is waited for as the program would, up to the busy timeout.
+    try {
+        beginWork();
+        source.exec("BEGIN");
+        Statement(source.getHandle(), "SELECT count(*) FROM sqlite_schema").step();
+    } catch (const SQLite::Exception& failure) {
+        source.tryExec("ROLLBACK");
+        if ((failure.getErrorCode() & 0xFF) == SQLITE_BUSY)
+            throw Error(ErrorNumber::FileInUse,
+                        inQuotes(m_path) + " stayed locked by another program; no copy was made.");
+        fail(failure);
+    }
     try {
         SQLite::Database copy(target, SQLite::OPEN_READWRITE);
         SQLite::Backup backup(copy, source);
-        // Every page in one step, under one read lock. A writer in the middle of its commit holds
-        // the file a little while; wait for it as the program would.
         const auto deadline = std::chrono::steady_clock::now() + DBEngine::instance().BusyTimeout();
-        for (int result = backup.executeStep(-1); result != SQLITE_DONE; result = backup.executeStep(-1)) {
+        for (int result = backup.executeStep(pagesPerPart); result != SQLITE_DONE;
+             result = backup.executeStep(pagesPerPart)) {
+            if (result == SQLITE_OK) {
+                if (copied)
+                    copied(backup.getTotalPageCount() - backup.getRemainingPageCount(), backup.getTotalPageCount());
+                continue;
+            }
             if (std::chrono::steady_clock::now() > deadline)
                 throw Error(ErrorNumber::FileInUse,
                             inQuotes(m_path) + " stayed locked by another program; no copy was made.");
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
+        if (copied)
+            copied(backup.getTotalPageCount(), backup.getTotalPageCount());
     } catch (const SQLite::Exception& failure) {
+        source.tryExec("ROLLBACK");
         throw translate(failure, shownAs.empty() ? target : shownAs);
+    } catch (...) {
+        source.tryExec("ROLLBACK");
+        throw;
     }
+    source.tryExec("COMMIT");
 }
 
 namespace {

@@ -70,6 +70,11 @@ public:
     void SetTimeLimit(std::chrono::milliseconds limit) { m_timeLimit = limit; }
     std::chrono::milliseconds TimeLimit() const { return m_timeLimit; }
 
+    // Called now and then while a statement of this database runs (every few thousand steps of
+    // the database engine's machine), so that a long statement can show it is alive. The observer
+    // must be quick, must not throw and must not use this database. An empty function removes it.
+    void SetProgressObserver(std::function<void()> observer) { m_progressObserver = std::move(observer); }
+
     // Closes every recordset opened on this database, then the file. May be called again.
     void Close();
     bool isOpen() const;
@@ -99,11 +104,14 @@ public:
     // Error: DamagedFile or NotADatabase when the file cannot be read far enough to check it.
     std::vector<std::string> IntegrityProblems(int limit = 100);
 
-    // Copies every page of the file, in one step under one read lock, into the existing file
+    // Copies every page of the file, in parts under one read transaction, into the existing file
     // `target`, which it replaces: a copy of one moment that no other program's write can change
     // half-way. A writer in the middle of its commit is waited for up to the busy timeout, then
     // FileInUse. Failures name `shownAs` (the path the copy is known by; `target` when empty).
-    void CopyTo(const std::string& target, const std::string& shownAs = {});
+    // `copied`, when given, is called after each part with the pages copied so far and the pages
+    // of the whole file.
+    void CopyTo(const std::string& target, const std::string& shownAs = {},
+                const std::function<void(int copied, int pages)>& copied = {});
 
     // Makes `test` callable in this file's SQL as the function `name` of one value, giving 1 when
     // the test holds for the value's bytes (its text, for a number) and 0 otherwise; null gives
@@ -168,6 +176,8 @@ private:
     std::chrono::milliseconds m_busyTimeout{};
     mutable std::chrono::steady_clock::duration m_workRan{}; // set when the time bound stopped a statement
     mutable bool m_workExceeded = false;
+    std::function<void()> m_progressObserver;
+    unsigned m_progressCalls = 0; // of onProgress, to call the observer on every observerPeriod-th
 };
 
 } // namespace dao

@@ -215,6 +215,11 @@ TEST_F(ProgramTest, SpreadsheetFilesImportOrSayHowToSaveThemRight) {
           "save it as \"CSV UTF-8 (comma delimited)\""},
          ""},
         {"tabs.txt", "User\tPassword\r\nann\tpw\r\n", 2, {"tab-separated", "CSV UTF-8 (comma delimited)"}, ""},
+        {"unicode.txt",
+         std::string("\xFF\xFEU\0s\0e\0r\0\t\0P\0w\0\r\0\n\0a\0\t\0p\0\r\0\n\0", 30),
+         2,
+         {"UTF-16 text", "CSV UTF-8 (comma delimited)"},
+         ""},
         {"latin1.csv",
          "User,Name\r\njose,Jos\xE9\r\nzoe,Zo\xEB\r\n",
          2,
@@ -229,12 +234,39 @@ TEST_F(ProgramTest, SpreadsheetFilesImportOrSayHowToSaveThemRight) {
         // Spaces belong to the field: " ann " is kept as it is, once look-alikes are let in.
         const Run imported = run("import reg.dat " + std::string(test.name) + " --allow-lookalike-users");
         EXPECT_EQ(imported.status, test.status) << test.name << ": " << imported.err;
+        EXPECT_EQ(imported.err.find('\0'), std::string::npos) << test.name << ": no NUL byte reaches the terminal";
         for (const std::string& message : test.messages)
             EXPECT_NE(imported.err.find(message), std::string::npos) << test.name << ": " << message << " not in\n"
                                                                      << imported.err;
         EXPECT_EQ(run("export reg.dat").out,
                   "User,Password,Name,Description,UpdateURL,Official,Date,Time\r\n" + std::string(test.rows))
             << test.name;
+    }
+}
+
+// A user name holding an escape sequence and a line break neither steers the terminal nor splits a
+// message: each message quoting it shows its control characters as escapes, on one line.
+TEST_F(ProgramTest, MessagesShowTheControlCharactersOfNamesAsEscapes) {
+    const std::string csv = "User,Password\r\n\"ev\x1B[2Jil\nname\",pw\r\n\"ev\x1B[2Jil\nname\",pw\r\n";
+    ASSERT_EQ(run("init reg.dat").status, 0);
+    const Run refused = run("import reg.dat", csv);
+    ASSERT_EQ(refused.status, 2) << refused.err;
+    ASSERT_EQ(run("import reg.dat --allow-duplicate-users", csv).status, 0);
+    const Run checked = run("check reg.dat");
+    struct Case {
+        const char* command;
+        std::string text;
+        const char* finding; // on the line that quotes the name
+    };
+    for (const Case& test :
+         {Case{"import", refused.err, "is already on line 2"}, Case{"check", checked.out, "is shared by 2 accounts"}}) {
+        EXPECT_EQ(test.text.find('\x1B'), std::string::npos) << test.command << ": " << test.text;
+        std::istringstream lines(test.text);
+        bool found = false;
+        for (std::string line; std::getline(lines, line);)
+            found = found || (line.find("\"ev\\x1B[2Jil\\nname\"") != std::string::npos &&
+                              line.find(test.finding) != std::string::npos);
+        EXPECT_TRUE(found) << test.command << ": " << test.text;
     }
 }
 
@@ -463,6 +495,40 @@ TEST(CommandLineTest, UsageErrorsSayWhatIsWrongAndWhereHelpIs) {
     }
     QDir::setCurrent(oldFolder);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 0);
+}
+
+// Each stage of a long command is drawn on standard error when it is a terminal, and nothing
+// when it is not: a log or a pipe holds only the outcome.
+TEST(CommandLineTest, LongCommandsShowTheirStagesOnlyOnATerminal) {
+    TempFolder folder;
+    const QString path = QString::fromStdString(folder.file("reg.dat"));
+    const QString copy = QString::fromStdString(folder.file("copy.dat"));
+    struct Case {
+        QStringList arguments;
+        std::vector<std::string> stages;
+    };
+    const Case cases[] = {
+        {{"demo", path, "--accounts", "10"}, {"\rMaking the index \"User\": "}},
+        {{"check", path}, {"\rChecking integrity: ", "\rChecking the field rules: ", "\rFinding shared user names: "}},
+        {{"backup", path, copy}, {"\rCopying: ", " pages, 100%", "\rChecking the copy's integrity: "}},
+    };
+    for (const bool terminal : {true, false}) {
+        std::filesystem::remove(path.toStdString());
+        std::filesystem::remove(copy.toStdString());
+        for (const Case& test : cases) {
+            std::istringstream input;
+            std::ostringstream output;
+            std::ostringstream error;
+            CommandLine commandLine(input, output, error, terminal);
+            ASSERT_EQ(commandLine.run(QStringList{"vantrel-registry"} + test.arguments), CommandLine::Success)
+                << error.str();
+            for (const std::string& stage : test.stages)
+                EXPECT_EQ(error.str().find(stage) != std::string::npos, terminal) << stage << " in " << error.str();
+            if (!terminal) {
+                EXPECT_EQ(error.str().find('\r'), std::string::npos) << error.str();
+            }
+        }
+    }
 }
 
 TEST(CommandLineTest, RunsInProcessWithGivenStreams) {
