@@ -48,8 +48,16 @@ std::string visibleControls(std::string_view text, bool escapeBackslash) {
 
 std::string messageLine(const std::string& text) {
     // Through UTF-16 and back: bytes that are not UTF-8 come out as U+FFFD; NUL bytes are kept,
-    // to be made visible.
-    return visibleControls(QString::fromStdString(text).toStdString(), false);
+    // to be made visible. The C1 controls (U+0080 to U+009F) steer some terminals as ESC does and
+    // are written as \uHHHH.
+    QString checked = QString::fromStdString(text);
+    for (qsizetype at = checked.size() - 1; at >= 0; --at) {
+        const char16_t unit = checked.at(at).unicode();
+        if (unit >= 0x80 && unit <= 0x9F)
+            checked.replace(at, 1,
+                            QStringLiteral("\\u%1").arg(QString::number(unit, 16).toUpper(), 4, QLatin1Char('0')));
+    }
+    return visibleControls(checked.toStdString(), false);
 }
 
 bool isTerminal(const std::ios& stream) {

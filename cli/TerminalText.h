@@ -16,7 +16,8 @@ namespace cli {
 std::string visibleControls(std::string_view text, bool escapeBackslash);
 
 // A message line as the tool writes it: bytes that are not UTF-8 as U+FFFD, then its control
-// characters made visible (visibleControls, backslashes kept).
+// characters made visible (visibleControls, backslashes kept), and the C1 controls U+0080 to
+// U+009F as \uHHHH.
 std::string messageLine(const std::string& text);
 
 // Whether `stream` is one of the process's standard streams and that is a terminal. Streams made
