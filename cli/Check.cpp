@@ -126,7 +126,10 @@ public:
             // What would refuse every save and import, though the file lists.
             mdlDatabase::ValidateServersForWriting(database);
         } catch (const dao::Error& error) {
-            find(m_report.tableProblems, error.description() + " (error " + std::to_string(error.number()) + ")");
+            const bool repairable = error.code() == dao::ErrorNumber::IndexNotFound ||
+                                    error.code() == dao::ErrorNumber::MisleadingStatistics;
+            find(m_report.tableProblems, error.description() + " (error " + std::to_string(error.number()) + ")" +
+                                             (repairable ? " vantrel-registry repair " + m_path + " fixes it." : ""));
         }
         try {
             const dao::TableDef servers = database.TableDefs("Servers");

@@ -9,6 +9,7 @@
 #include "cli/FileError.h"
 #include "cli/Import.h"
 #include "cli/Progress.h"
+#include "cli/Repair.h"
 #include "store/Error.h"
 
 #include <filesystem>
@@ -120,6 +121,30 @@ int runBackup(Invocation& run) {
     backup(run.file(0), run.file(1));
     run.error << dao::inQuotes(run.file(0)) << " copied to " << dao::inQuotes(run.file(1))
               << "; the copy passed SQLite's integrity check.\n";
+    return CommandLine::Success;
+}
+
+int runRepair(Invocation& run) {
+    const std::string path = run.file(0);
+    const RepairReport report = repairRegistry(path);
+    if (!report.unfixable.empty()) {
+        for (const std::string& problem : report.unfixable)
+            run.error << path << ": cannot repair: " << problem << '\n';
+        for (const std::string& problem : report.fixable)
+            run.error << path << ": " << problem << '\n';
+        run.error << programName << ": nothing was repaired in " << dao::inQuotes(path) << ": "
+                  << count(report.unfixable.size(), "problem") << " that repair cannot put right; the file was left "
+                  << "as it is.\n";
+        return CommandLine::ProblemsFound;
+    }
+    if (report.fixed.empty()) {
+        run.error << dao::inQuotes(path) << ": nothing to repair.\n";
+        return CommandLine::Success;
+    }
+    run.error << dao::inQuotes(path) << " copied to " << dao::inQuotes(report.backup) << " before the repair.\n";
+    for (const std::string& fix : report.fixed)
+        run.error << path << ": " << fix << '\n';
+    run.error << dao::inQuotes(path) << " repaired; Vantrel opens it.\n";
     return CommandLine::Success;
 }
 
@@ -252,6 +277,19 @@ const std::vector<Command>& commands() {
                             "on the way is removed."),
          .arguments = {registryFile, {QStringLiteral("DEST"), QStringLiteral("The new copy.")}},
          .handler = runBackup},
+        {.name = QStringLiteral("repair"),
+         .usage = QStringLiteral("FILE"),
+         .summary = QStringLiteral("put right what check finds and can be put right without guessing"),
+         .description = QStringLiteral(
+             "Makes a missing index \"User\" of the table \"Servers\" as init makes it, and removes statistics "
+             "(rows of sqlite_stat1) that declare that index unordered, and says what it did; nothing else of "
+             "the file is run or changed. Before the first change, FILE is copied as by backup to "
+             "FILE.before-repair-YYYYMMDD-HHMMSS (the time in UTC), which is never replaced. Anything else "
+             "check finds in the table or the file (damage, a missing table or column, a rule, trigger or "
+             "index of the file's own) is reported and nothing is changed: exit status 4. While another "
+             "program holds the file's write lock, nothing is changed: exit status 3."),
+         .arguments = {registryFile},
+         .handler = runRepair},
     };
     return table;
 }
