@@ -4,6 +4,7 @@
 #include "store/DBEngine.h"
 #include "store/Error.h"
 #include "store/FieldRule.h"
+#include "store/FileSystem.h"
 #include "store/NameLook.h"
 #include "store/ServersFields.h"
 #include "store/mdlDatabase.h"
@@ -110,6 +111,12 @@ public:
                      " holds writes that are not in the file yet: a program using the file in write-ahead "
                      "mode ended without closing it, or still has it open. Open the file once with the "
                      "program that wrote it, or with the sqlite3 shell, to move them in.");
+    }
+
+    void checkFileSystem() {
+        const std::string finding = networkFileSystemFinding(m_path);
+        if (!finding.empty())
+            find(m_report.networkFileSystem, finding);
     }
 
     void checkIntegrity(dao::Database& database) {
@@ -291,6 +298,17 @@ private:
 
 } // namespace
 
+std::string networkFileSystemFinding(const std::string& path) {
+    const std::string system = dao::networkFileSystem(path);
+    if (system.empty())
+        return {};
+    std::error_code unknown;
+    return std::string(std::filesystem::exists(path, unknown) ? "the registry" : "the folder of the registry") +
+           " is on a network file system (" + system +
+           "), whose locking SQLite cannot trust: two programs saving at once may damage the file. Keep the "
+           "registry on a local disk.";
+}
+
 std::chrono::milliseconds checkTimeLimit(const std::string& path) {
     std::error_code unknown;
     const auto size = std::filesystem::file_size(path, unknown);
@@ -303,6 +321,7 @@ CheckReport checkRegistry(const std::string& path, bool timeLimit) {
     Checker checker(path, report);
     bool hotJournal = false;
     checker.checkJournals(hotJournal);
+    checker.checkFileSystem();
 
     std::unique_ptr<dao::Database> database;
     try {

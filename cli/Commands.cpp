@@ -98,6 +98,9 @@ int runDemo(Invocation& run) {
 
 int runCheck(Invocation& run) {
     const std::string path = run.file(0);
+    // A file that cannot be checked may fail for the very reason that it is on a network file system.
+    if (const std::string network = networkFileSystemFinding(path); !network.empty())
+        run.failureNote = " Also, " + network;
     const CheckReport report = checkRegistry(path, !run.isSet(QStringLiteral("no-time-limit")));
     for (const std::string& finding : report.findings)
         run.output << path << ": " << finding << '\n';
@@ -112,6 +115,7 @@ int runCheck(Invocation& run) {
                << "  groups of user names that look alike:   " << report.lookAlikeGroups << " ("
                << count(report.lookAlikeNames, "name") << ")\n"
                << "  names mixing scripts, not NFC, spaced:  " << report.misleadingNames << '\n'
+               << "  on a network file system:               " << report.networkFileSystem << '\n'
                << (report.clean() ? "No problems found.\n" : "Problems found; see above.\n");
     run.output.flush();
     return report.clean() ? CommandLine::Success : CommandLine::ProblemsFound;

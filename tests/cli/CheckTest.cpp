@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "cli/Check.h"
+#include "cli/CommandLine.h"
 #include "cli/Create.h"
 #include "cli/Progress.h"
 #include "store/Error.h"
+#include "store/FileSystem.h"
 #include "tests/support/LookAlikeNames.h"
 #include "tests/support/OtherProgram.h"
 #include "tests/support/SqliteShell.h"
@@ -168,6 +170,33 @@ TEST(CheckTest, EveryKindOfProblemIsFoundAndCounted) {
             EXPECT_NE(all.find(finding), std::string::npos) << test.name << ": " << finding << " not in\n" << all;
         EXPECT_EQ(readBytes(path), before) << test.name << ": the check changed the file";
     }
+}
+
+// SQLite's locking cannot be trusted there: a finding on a line of its own, and, when the file
+// cannot be checked at all, said beside the failure.
+TEST(CheckTest, ARegistryOnANetworkFileSystemIsAFinding) {
+    TempFolder folder;
+    const std::string path = makeRegistry(folder.path());
+    dao::setNetworkFileSystemForTesting([](const std::string&) { return std::string("NFS"); });
+    std::istringstream input;
+    std::ostringstream output;
+    std::ostringstream error;
+    cli::CommandLine commandLine(input, output, error, false);
+    const int sound = commandLine.run({"vantrel-registry", "check", QString::fromStdString(path)});
+    const int missing = commandLine.run({"vantrel-registry", "check", QString::fromStdString(folder.file("gone.dat"))});
+    dao::setNetworkFileSystemForTesting({});
+    EXPECT_EQ(sound, cli::CommandLine::ProblemsFound);
+    EXPECT_NE(output.str().find(path + ": the registry is on a network file system (NFS), whose locking SQLite "
+                                       "cannot trust"),
+              std::string::npos)
+        << output.str();
+    EXPECT_NE(output.str().find("\n  on a network file system:               1\nProblems found"), std::string::npos)
+        << output.str();
+    EXPECT_EQ(missing, cli::CommandLine::FileFailure);
+    EXPECT_NE(error.str().find("does not exist. (error 1) Also, the folder of the registry is on a network file "
+                               "system (NFS)"),
+              std::string::npos)
+        << error.str();
 }
 
 // A hundred findings of a kind are listed; from the 101st on, one line says that more follow.
