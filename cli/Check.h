@@ -40,11 +40,11 @@ struct CheckReport {
 
 // Reads the registry `path` without changing it and reports whatever would stop Vantrel or mislead
 // an operator: a write left unfinished by a crash, damage, a table or index not as the program
-// needs it, a file on a network file system, rows that break the field rules (a table made by another program has none of the
-// program's CHECK rules), accounts without a user name, user names shared by several accounts,
-// of which the editor only ever opens the first, user names that look like others (see
-// NameLook::skeleton), and user names that mislead on their own (NameLook::misleading,
-// NameLook::edgeSpace). The names are judged in C++ over one read of them all.
+// needs it, a file on a network file system, rows that break the field rules (a table made by
+// another program has none of the program's CHECK rules), accounts without a user name, user
+// names shared by several accounts, of which the editor only ever opens the first, user names that
+// look like others (see NameLook::skeleton), and user names that mislead on their own
+// (NameLook::misleading, NameLook::edgeSpace). The names are judged in C++ over one read of them all.
 //
 // Throws dao::Error when `path` cannot be opened as a database at all (it is missing, not a
 // database, or locked), unless damage or a crash's unfinished write is the reason: those are

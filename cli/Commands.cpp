@@ -283,15 +283,15 @@ const std::vector<Command>& commands() {
          .handler = runBackup},
         {.name = QStringLiteral("repair"),
          .usage = QStringLiteral("FILE"),
-         .summary = QStringLiteral("put right what check finds and can be put right without guessing"),
+         .summary = QStringLiteral("make a missing index \"User\", remove misleading statistics"),
          .description = QStringLiteral(
              "Makes a missing index \"User\" of the table \"Servers\" as init makes it, and removes statistics "
              "(rows of sqlite_stat1) that declare that index unordered, and says what it did; nothing else of "
              "the file is run or changed. Before the first change, FILE is copied as by backup to "
-             "FILE.before-repair-YYYYMMDD-HHMMSS (the time in UTC), which is never replaced. Anything else "
-             "check finds in the table or the file (damage, a missing table or column, a rule, trigger or "
-             "index of the file's own) is reported and nothing is changed: exit status 4. While another "
-             "program holds the file's write lock, nothing is changed: exit status 3."),
+             "FILE.before-repair-YYYYMMDD-HHMMSS (the time in UTC), which is never replaced. When anything "
+             "else in the file would stop Vantrel or its saves (damage, a missing table or column, a rule, "
+             "trigger or index of the file's own), it is reported and nothing is changed: exit status 4. "
+             "While another program holds the file's write lock, nothing is changed: exit status 3."),
          .arguments = {registryFile},
          .handler = runRepair},
     };

@@ -3,6 +3,7 @@
 
 #include "cli/Backup.h"
 #include "cli/Check.h"
+#include "cli/FileError.h"
 #include "cli/RegistryFile.h"
 #include "store/Error.h"
 #include "store/ServersFields.h"
@@ -10,6 +11,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -127,6 +129,9 @@ RepairReport repairRegistry(const std::string& path) {
     }
 
     const std::string copy = backupName(path);
+    if (std::filesystem::exists(std::filesystem::symlink_status(copy)))
+        throw FileError(dao::inQuotes(copy) + " already exists and was left as it is; nothing was repaired. Try "
+                                              "again in a second.");
     // Another connection may read while this one holds the write lock and has written nothing.
     backup(path, copy);
     report.backup = copy;
@@ -137,16 +142,15 @@ RepairReport repairRegistry(const std::string& path) {
         }
         if (statistics) {
             const std::int64_t rows = mdlDatabase::RemoveServersStatistics(*database);
-            report.fixed.push_back(unordered + ": removed " + std::to_string(rows) +
-                                   (rows == 1 ? " row" : " rows") +
+            report.fixed.push_back(unordered + ": removed " + std::to_string(rows) + (rows == 1 ? " row" : " rows") +
                                    " of statistics of the index \"User\" and the table \"Servers\".");
         }
         database->CommitTrans();
         database->Close();
         confirmOpens(path);
     } catch (const dao::Error& error) {
-        throw dao::Error(error.code(), error.description() + " The file as it was before the repair is " +
-                                           dao::inQuotes(copy) + ".");
+        throw dao::Error(error.code(),
+                         error.description() + " The file as it was before the repair is " + dao::inQuotes(copy) + ".");
     }
     return report;
 }

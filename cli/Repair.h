@@ -8,8 +8,8 @@ namespace cli {
 
 // What a repair of a registry found and did.
 struct RepairReport {
-    std::vector<std::string> fixed;    // what was put right, one a line; empty when nothing was
-    std::vector<std::string> fixable;  // what could be put right but was not, beside something that cannot
+    std::vector<std::string> fixed;     // what was put right, one a line; empty when nothing was
+    std::vector<std::string> fixable;   // what could be put right but was not, beside something that cannot
     std::vector<std::string> unfixable; // what this repair cannot put right; then nothing was changed
     std::string backup;                 // the copy made before the first change; empty when none was
 };

@@ -78,17 +78,23 @@ TEST(RepairTest, AMissingIndexAndPlantedStatisticsAreRepairedAfterACopy) {
         const char* statisticsLeft; // the indexes sqlite_stat1 names after the repair; null: no such table
     };
     const Case cases[] = {
-        {"no index \"User\"", "DROP INDEX User;", dao::ErrorNumber::IndexNotFound,
-         {"has no index \"User\": made it, as vantrel-registry init makes it."}, nullptr},
+        {"no index \"User\"",
+         "DROP INDEX User;",
+         dao::ErrorNumber::IndexNotFound,
+         {"has no index \"User\": made it, as vantrel-registry init makes it."},
+         nullptr},
         {"planted statistics, beside those of another table",
          std::string("CREATE TABLE Other (x); CREATE INDEX OtherX ON Other (x); INSERT INTO Other VALUES (1);") +
              plantedStatistics,
-         dao::ErrorNumber::MisleadingStatistics, {"declare the index \"User\" unordered: removed 1 row of statistics"},
+         dao::ErrorNumber::MisleadingStatistics,
+         {"declare the index \"User\" unordered: removed 1 row of statistics"},
          "OtherX"},
         // SQLite reads a statistics row by its index's name alone, so a planted row survives the index.
         {"no index, and planted statistics filed under another table",
          "DROP INDEX User; ANALYZE; INSERT INTO sqlite_stat1 VALUES ('Elsewhere', 'User', '2 1 unordered');",
-         dao::ErrorNumber::IndexNotFound, {"has no index \"User\": made it", "removed 2 rows of statistics"}, ""},
+         dao::ErrorNumber::IndexNotFound,
+         {"has no index \"User\": made it", "removed 2 rows of statistics"},
+         ""},
     };
     TempFolder reference;
     const std::string indexSql = "SELECT sql FROM sqlite_schema WHERE name = 'User'";
@@ -149,13 +155,14 @@ TEST(RepairTest, AFileWithNothingToRepairOrSomethingItCannotIsLeftAsItIs) {
          {"cannot repair: the table \"Servers\" has no column \"Official\".",
           "has no index \"User\"; repair would make it.", "nothing was repaired in"}},
         {"a trigger, and planted statistics",
-         changed(std::string("CREATE TRIGGER Stamp AFTER UPDATE ON Servers BEGIN SELECT 1; END;") +
-                 plantedStatistics),
+         changed(std::string("CREATE TRIGGER Stamp AFTER UPDATE ON Servers BEGIN SELECT 1; END;") + plantedStatistics),
          CommandLine::ProblemsFound,
          {"cannot repair: Vantrel writes nothing into the table \"Servers\"", "the trigger \"Stamp\"",
           "unordered; repair would remove them."}},
-        {"no table \"Servers\"", [](const std::string& folder) { return registryChangedBy(folder, "DROP TABLE Servers;"); },
-         CommandLine::ProblemsFound, {"cannot repair: ", "has no table \"Servers\""}},
+        {"no table \"Servers\"",
+         [](const std::string& folder) { return registryChangedBy(folder, "DROP TABLE Servers;"); },
+         CommandLine::ProblemsFound,
+         {"cannot repair: ", "has no table \"Servers\""}},
         {"damaged pages",
          [](const std::string& folder) {
              const std::string path = makeFilledRegistry(folder, 2000);
@@ -164,9 +171,13 @@ TEST(RepairTest, AFileWithNothingToRepairOrSomethingItCannotIsLeftAsItIs) {
              file << std::string(3000, '\x5A');
              return path;
          },
-         CommandLine::ProblemsFound, {"cannot repair: ", "damaged"}},
-        {"no index, while another program writes", changed("DROP INDEX User;"), CommandLine::FileFailure,
-         {"is in use by another program"}, true},
+         CommandLine::ProblemsFound,
+         {"cannot repair: ", "damaged"}},
+        {"no index, while another program writes",
+         changed("DROP INDEX User;"),
+         CommandLine::FileFailure,
+         {"is in use by another program"},
+         true},
     };
     const auto waited = dao::DBEngine::instance().BusyTimeout();
     dao::DBEngine::instance().SetBusyTimeout(std::chrono::milliseconds(100));

@@ -17,9 +17,9 @@ TEST(FileSystemTest, NetworkFileSystemsAreKnownByTheirType) {
         {0xFE534D42, "SMB2"},
         {0x65735546, "a FUSE file system such as sshfs"},
         {0x01021997, "9P"},
-        {0xEF53, ""},       // ext2, ext3, ext4
-        {0x01021994, ""},   // tmpfs
-        {0x794C7630, ""},   // overlayfs
+        {0xEF53, ""},     // ext2, ext3, ext4
+        {0x01021994, ""}, // tmpfs
+        {0x794C7630, ""}, // overlayfs
     };
     for (const auto& test : cases)
         EXPECT_EQ(dao::networkFileSystemOfType(test.type), test.name) << std::hex << test.type;
