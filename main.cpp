@@ -1,5 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "QtPluginFolder.h"
+#include "store/Error.h"
+#include "store/FileSystem.h"
+#include "store/mdlDatabase.h"
 #include "ui/Startup.h"
 
 #include <QApplication>
@@ -7,6 +10,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -39,12 +43,29 @@ bool answeredAsked(int argc, char* argv[]) {
     return false;
 }
 
+// SQLite's locking cannot be trusted on a network file system: two operators saving at once may
+// damage the registry. Nothing is refused; whoever started the program from a terminal is told.
+void warnOfNetworkFileSystem() {
+    try {
+        const std::string path = mdlDatabase::RegistryPath();
+        const std::string system = dao::networkFileSystem(path);
+        if (!system.empty())
+            std::fprintf(stderr,
+                         "vantrel: the registry %s is on a network file system (%s), whose locking SQLite cannot "
+                         "trust: two operators saving at once may damage it. Keep it on a local disk.\n",
+                         dao::inQuotes(path).c_str(), system.c_str());
+    } catch (const dao::Error&) {
+        // The program's folder cannot be found: the window says so as it opens the registry.
+    }
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
     loadQtPluginsFromQtAlone();
     if (answeredAsked(argc, argv))
         return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
+    warnOfNetworkFileSystem();
     QApplication application(argc, argv);
     // Both windows take the application's icon. Drawn from SVG, it needs Qt's SVG plugins at run time.
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/org.vantrel.Vantrel.svg")));

@@ -6,6 +6,7 @@
 #include "store/DBEngine.h"
 #include "store/Error.h"
 #include "store/FieldRule.h"
+#include "store/FileSystem.h"
 #include "store/NameLook.h"
 #include "store/ServersFields.h"
 #include "store/mdlDatabase.h"
@@ -116,6 +117,12 @@ public:
                      "program that wrote it, or with the sqlite3 shell, to move them in.");
     }
 
+    void checkFileSystem() {
+        const std::string finding = networkFileSystemFinding(m_path);
+        if (!finding.empty())
+            find(m_report.networkFileSystem, finding);
+    }
+
     void checkIntegrity(dao::Database& database) {
         guarded(database, [&] {
             for (const std::string& problem : database.IntegrityProblems())
@@ -130,7 +137,10 @@ public:
             // What would refuse every save and import, though the file lists.
             mdlDatabase::ValidateServersForWriting(database);
         } catch (const dao::Error& error) {
-            find(m_report.tableProblems, error.description() + " (error " + std::to_string(error.number()) + ")");
+            const bool repairable = error.code() == dao::ErrorNumber::IndexNotFound ||
+                                    error.code() == dao::ErrorNumber::MisleadingStatistics;
+            find(m_report.tableProblems, error.description() + " (error " + std::to_string(error.number()) + ")" +
+                                             (repairable ? " vantrel-registry repair " + m_path + " fixes it." : ""));
         }
         try {
             const dao::TableDef servers = database.TableDefs("Servers");
@@ -294,6 +304,17 @@ private:
 
 } // namespace
 
+std::string networkFileSystemFinding(const std::string& path) {
+    const std::string system = dao::networkFileSystem(path);
+    if (system.empty())
+        return {};
+    std::error_code unknown;
+    return std::string(std::filesystem::exists(path, unknown) ? "the registry" : "the folder of the registry") +
+           " is on a network file system (" + system +
+           "), whose locking SQLite cannot trust: two programs saving at once may damage the file. Keep the "
+           "registry on a local disk.";
+}
+
 std::chrono::milliseconds checkTimeLimit(const std::string& path) {
     std::error_code unknown;
     const auto size = std::filesystem::file_size(path, unknown);
@@ -309,6 +330,7 @@ CheckReport checkRegistry(const std::string& path, bool timeLimit, Progress* sho
     Checker checker(path, report, progress);
     bool hotJournal = false;
     checker.checkJournals(hotJournal);
+    checker.checkFileSystem();
 
     std::unique_ptr<dao::Database> database;
     try {

@@ -30,28 +30,33 @@ struct CheckReport {
     std::size_t lookAlikeGroups = 0;    // sets of different user names that look alike (one skeleton)
     std::size_t lookAlikeNames = 0;     // the different user names in them
     std::size_t misleadingNames = 0;    // user names mixing scripts, not NFC, or with a space at an end
+    std::size_t networkFileSystem = 0;  // 1 when the file (or its folder) is on a network file system
     std::vector<std::string> findings;
 
     bool clean() const {
         return journals + damage + tableProblems + rowsBreakingRules + nullUsers + sharedNames + lookAlikeGroups +
-                   misleadingNames ==
+                   misleadingNames + networkFileSystem ==
                0;
     }
 };
 
 // Reads the registry `path` without changing it and reports whatever would stop Vantrel or mislead
 // an operator: a write left unfinished by a crash, damage, a table or index not as the program
-// needs it, rows that break the field rules (a table made by another program has none of the
-// program's CHECK rules), accounts without a user name, user names shared by several accounts,
-// of which the editor only ever opens the first, user names that look like others (see
-// NameLook::skeleton), and user names that mislead on their own (NameLook::misleading,
-// NameLook::edgeSpace). The names are judged in C++ over one read of them all.
+// needs it, a file on a network file system, rows that break the field rules (a table made by
+// another program has none of the program's CHECK rules), accounts without a user name, user
+// names shared by several accounts, of which the editor only ever opens the first, user names that
+// look like others (see NameLook::skeleton), and user names that mislead on their own
+// (NameLook::misleading, NameLook::edgeSpace). The names are judged in C++ over one read of them all.
 //
 // Throws dao::Error when `path` cannot be opened as a database at all (it is missing, not a
 // database, or locked), unless damage or a crash's unfinished write is the reason: those are
 // findings. Each statement of the check may run for checkTimeLimit(path), lifted when `timeLimit`
 // is false. `progress`, when given, shows each step as a stage of its own.
 CheckReport checkRegistry(const std::string& path, bool timeLimit = true, Progress* progress = nullptr);
+
+// Says that `path`, or its folder when there is no such file, is on a network file system, whose
+// locking SQLite cannot trust (see dao::networkFileSystem); empty when it is not.
+std::string networkFileSystemFinding(const std::string& path);
 
 // A minute, and ten seconds more for every 100 MiB of the file: many times what reading the whole
 // file takes, so only something in the file that makes the check slow or endless meets it.

@@ -21,7 +21,8 @@ Exit status:
   3  a file could not be made, opened, read or written: it exists already (init, demo, backup) or
      appeared while backup made its copy, is not a registry, is in use by another program, the
      disk failed...
-  4  check found problems in the registry; each is listed above the summary
+  4  check found problems in the registry; each is listed above the summary. repair found what
+     it cannot put right, and changed nothing
   5  import: the accounts are in the registry, but the disk reported a failure as they were being
      made permanent, so they may not survive a power cut; check the disk
 )";

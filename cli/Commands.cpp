@@ -9,6 +9,7 @@
 #include "cli/FileError.h"
 #include "cli/Import.h"
 #include "cli/Progress.h"
+#include "cli/Repair.h"
 #include "cli/TerminalText.h"
 #include "store/Error.h"
 
@@ -108,6 +109,9 @@ int runDemo(Invocation& run) {
 
 int runCheck(Invocation& run) {
     const std::string path = run.file(0);
+    // A file that cannot be checked may fail for the very reason that it is on a network file system.
+    if (const std::string network = networkFileSystemFinding(path); !network.empty())
+        run.failureNote = " Also, " + network;
     Progress progress(run.error, run.progress, "Checking", 0, {});
     const CheckReport report = checkRegistry(path, !run.isSet(QStringLiteral("no-time-limit")), &progress);
     progress.finish();
@@ -124,6 +128,7 @@ int runCheck(Invocation& run) {
                << "  groups of user names that look alike:   " << report.lookAlikeGroups << " ("
                << count(report.lookAlikeNames, "name") << ")\n"
                << "  names mixing scripts, not NFC, spaced:  " << report.misleadingNames << '\n'
+               << "  on a network file system:               " << report.networkFileSystem << '\n'
                << (report.clean() ? "No problems found.\n" : "Problems found; see above.\n");
     run.output.flush();
     return report.clean() ? CommandLine::Success : CommandLine::ProblemsFound;
@@ -135,6 +140,32 @@ int runBackup(Invocation& run) {
     progress.finish();
     tell(run.error, dao::inQuotes(run.file(0)) + " copied to " + dao::inQuotes(run.file(1)) +
                         "; the copy passed SQLite's integrity check.");
+    return CommandLine::Success;
+}
+
+int runRepair(Invocation& run) {
+    const std::string path = run.file(0);
+    Progress progress(run.error, run.progress, "Repairing", 0, {});
+    const RepairReport report = repairRegistry(path, &progress);
+    progress.finish();
+    if (!report.unfixable.empty()) {
+        for (const std::string& problem : report.unfixable)
+            tell(run.error, path + ": cannot repair: " + problem);
+        for (const std::string& problem : report.fixable)
+            tell(run.error, path + ": " + problem);
+        tell(run.error, programName + (": nothing was repaired in " + dao::inQuotes(path) + ": " +
+                                       count(report.unfixable.size(), "problem") +
+                                       " that repair cannot put right; the file was left as it is."));
+        return CommandLine::ProblemsFound;
+    }
+    if (report.fixed.empty()) {
+        tell(run.error, dao::inQuotes(path) + ": nothing to repair.");
+        return CommandLine::Success;
+    }
+    tell(run.error, dao::inQuotes(path) + " copied to " + dao::inQuotes(report.backup) + " before the repair.");
+    for (const std::string& fix : report.fixed)
+        tell(run.error, path + ": " + fix);
+    tell(run.error, dao::inQuotes(path) + " repaired; Vantrel opens it.");
     return CommandLine::Success;
 }
 
@@ -271,6 +302,19 @@ const std::vector<Command>& commands() {
                             "on the way is removed."),
          .arguments = {registryFile, {QStringLiteral("DEST"), QStringLiteral("The new copy.")}},
          .handler = runBackup},
+        {.name = QStringLiteral("repair"),
+         .usage = QStringLiteral("FILE"),
+         .summary = QStringLiteral("make a missing index \"User\", remove misleading statistics"),
+         .description = QStringLiteral(
+             "Makes a missing index \"User\" of the table \"Servers\" as init makes it, and removes statistics "
+             "(rows of sqlite_stat1) that declare that index unordered, and says what it did; nothing else of "
+             "the file is run or changed. Before the first change, FILE is copied as by backup to "
+             "FILE.before-repair-YYYYMMDD-HHMMSS (the time in UTC), which is never replaced. When anything "
+             "else in the file would stop Vantrel or its saves (damage, a missing table or column, a rule, "
+             "trigger or index of the file's own), it is reported and nothing is changed: exit status 4. "
+             "While another program holds the file's write lock, nothing is changed: exit status 3."),
+         .arguments = {registryFile},
+         .handler = runRepair},
     };
     return table;
 }

@@ -120,6 +120,33 @@ bool declaresUnordered(const std::string& stat) {
     return false;
 }
 
+bool hasUserIndex(dao::Database& database, const std::string& table) {
+    dao::Statement index = database.Prepare("SELECT 1 FROM sqlite_schema WHERE type = 'index' AND "
+                                            "name = 'User' COLLATE NOCASE AND tbl_name = ?1 COLLATE NOCASE");
+    index.bind(1, table);
+    const bool found = index.step();
+    index.reset();
+    return found;
+}
+
+bool statisticsDeclareUserUnordered(dao::Database& database) {
+    dao::Statement statistics =
+        database.Prepare("SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = 'sqlite_stat1'");
+    if (!statistics.step())
+        return false;
+    statistics.reset();
+    // SQLite finds the index of a statistics row by its name alone, whatever table the row
+    // names, and reads the statistics as text whatever they are stored as.
+    dao::Statement stat =
+        database.Prepare("SELECT CAST(stat AS TEXT) FROM sqlite_stat1 WHERE idx = 'User' COLLATE NOCASE");
+    while (stat.step())
+        if (declaresUnordered(stat.text(0))) {
+            stat.reset();
+            return true;
+        }
+    return false;
+}
+
 } // namespace
 
 void ValidateServersTable(dao::Database& database) {
@@ -204,12 +231,9 @@ void ValidateServersTable(dao::Database& database) {
         }
 
         // Without its index "User" every list and every lookup by user name would read the whole table.
-        dao::Statement index = database.Prepare("SELECT 1 FROM sqlite_schema WHERE type = 'index' AND "
-                                                "name = 'User' COLLATE NOCASE AND tbl_name = ?1 COLLATE NOCASE");
-        index.bind(1, name);
-        if (!index.step())
-            throw dao::Error(dao::ErrorNumber::IndexNotFound, table + " has no index \"User\".");
-        index.reset();
+        if (!hasUserIndex(database, name))
+            throw dao::Error(dao::ErrorNumber::IndexNotFound,
+                             table + " has no index \"User\". Run vantrel-registry repair on the file to make it.");
         // An index of some rows only cannot order them all.
         dao::Statement partial = database.Prepare("SELECT name FROM pragma_index_list(?1) WHERE partial AND "
                                                   "name = 'User' COLLATE NOCASE");
@@ -222,24 +246,49 @@ void ValidateServersTable(dao::Database& database) {
                                  "Make it anew over every row with another program.");
         partial.reset();
 
-        dao::Statement statistics =
-            database.Prepare("SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = 'sqlite_stat1'");
-        if (!statistics.step())
-            return;
-        statistics.reset();
-        // SQLite finds the index of a statistics row by its name alone, whatever table the row
-        // names, and reads the statistics as text whatever they are stored as.
-        dao::Statement stat =
-            database.Prepare("SELECT CAST(stat AS TEXT) FROM sqlite_stat1 WHERE idx = 'User' COLLATE NOCASE");
-        while (stat.step())
-            if (declaresUnordered(stat.text(0)))
-                throw dao::Error(dao::ErrorNumber::MisleadingStatistics,
-                                 "The statistics in " + file +
-                                     " (table sqlite_stat1) declare the index \"User\" unordered, so every list "
-                                     "and every lookup by user name would sort all accounts. Vantrel changes "
-                                     "nothing unasked: remove that row of sqlite_stat1, or run ANALYZE, with another "
-                                     "program.");
+        if (statisticsDeclareUserUnordered(database))
+            throw dao::Error(dao::ErrorNumber::MisleadingStatistics,
+                             "The statistics in " + file +
+                                 " (table sqlite_stat1) declare the index \"User\" unordered, so every list "
+                                 "and every lookup by user name would sort all accounts. Vantrel changes "
+                                 "nothing unasked. Run vantrel-registry repair on the file to remove them.");
     });
+}
+
+bool MissingUserIndex(dao::Database& database) {
+    return database.guarded([&] {
+        dao::Statement object = database.Prepare("SELECT name FROM sqlite_schema WHERE type = 'table' AND "
+                                                 "name = 'Servers' COLLATE NOCASE");
+        if (!object.step())
+            return false;
+        const std::string name = object.text(0);
+        object.reset();
+        return !hasUserIndex(database, name);
+    });
+}
+
+bool MisleadingUserStatistics(dao::Database& database) {
+    return database.guarded([&] { return statisticsDeclareUserUnordered(database); });
+}
+
+void CreateUserIndex(dao::Database& database) {
+    const dao::TableDef made = ServersTableDef(database);
+    for (const dao::TableDef::IndexDefinition& index : made.Indexes())
+        if (index.name == "User")
+            database.TableDefs("Servers").AppendIndex(index.name, index.fields, index.unique);
+}
+
+std::int64_t RemoveServersStatistics(dao::Database& database) {
+    std::int64_t removed = 0;
+    // Deleting rows of sqlite_stat1 compiles nothing of the file and runs no trigger: SQLite
+    // allows none on its own tables.
+    database.write([&] {
+        removed = database
+                      .Prepare("DELETE FROM sqlite_stat1 WHERE idx = 'User' COLLATE NOCASE OR "
+                               "tbl = 'Servers' COLLATE NOCASE")
+                      .run();
+    });
+    return removed;
 }
 
 void ValidateServersForWriting(dao::Database& database) {

@@ -5,6 +5,7 @@
 #include "store/Recordset.h"
 #include "store/Workspace.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -56,6 +57,19 @@ void ValidateServersTable(dao::Database& database);
 // a file still opens and lists. OpenDB makes it the write guard of dbRegistry; every writer of
 // the registry applies it. Only reads.
 void ValidateServersForWriting(dao::Database& database);
+
+// What a repair puts right without guessing. Each runs in the caller's write transaction
+// (Database::BeginTrans), so that nothing changes between finding and fixing.
+// Whether the file has a table "Servers" without an index "User". Only reads.
+bool MissingUserIndex(dao::Database& database);
+// Whether the file's statistics declare the index "User" unordered (see MisleadingStatistics).
+// Only reads.
+bool MisleadingUserStatistics(dao::Database& database);
+// Makes the index "User" of the stored table "Servers" as CreateServersTable makes it.
+void CreateUserIndex(dao::Database& database);
+// Removes the statistics rows (sqlite_stat1) of the index "User" and of the table "Servers", and
+// no others; gives how many. Runs no ANALYZE and nothing of the file.
+std::int64_t RemoveServersStatistics(dao::Database& database);
 
 // The same table definition for the registry's other tools.
 dao::TableDef ServersTableDef(dao::Database& database);

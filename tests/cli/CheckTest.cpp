@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "cli/Check.h"
+#include "cli/CommandLine.h"
 #include "cli/Create.h"
 #include "cli/Progress.h"
 #include "store/Error.h"
+#include "store/FileSystem.h"
 #include "tests/support/LookAlikeNames.h"
 #include "tests/support/OtherProgram.h"
 #include "tests/support/SqliteShell.h"
@@ -111,7 +113,7 @@ TEST(CheckTest, EveryKindOfProblemIsFoundAndCounted) {
         {"no index",
          [&](const std::string& path) { shell(path, foreignTable); },
          &CheckReport::tableProblems,
-         {"no index \"User\""}},
+         {"no index \"User\"", "(error 11) vantrel-registry repair "}},
         {"no table",
          [&](const std::string& path) { shell(path, "CREATE TABLE Other (x);"); },
          &CheckReport::tableProblems,
@@ -168,6 +170,29 @@ TEST(CheckTest, EveryKindOfProblemIsFoundAndCounted) {
             EXPECT_NE(all.find(finding), std::string::npos) << test.name << ": " << finding << " not in\n" << all;
         EXPECT_EQ(readBytes(path), before) << test.name << ": the check changed the file";
     }
+}
+
+// SQLite's locking cannot be trusted there: a finding on a line of its own, and, when the file
+// cannot be checked at all, said beside the failure.
+TEST(CheckTest, ARegistryOnANetworkFileSystemIsAFinding) {
+    TempFolder folder;
+    const std::string path = makeRegistry(folder.path());
+    dao::setNetworkFileSystemForTesting([](const std::string&) { return std::string("NFS"); });
+    std::istringstream input;
+    std::ostringstream output;
+    std::ostringstream error;
+    cli::CommandLine commandLine(input, output, error, false);
+    EXPECT_EQ(commandLine.run({"vantrel-registry", "check", QString::fromStdString(path)}),
+              cli::CommandLine::ProblemsFound);
+    EXPECT_EQ(commandLine.run({"vantrel-registry", "check", QString::fromStdString(folder.file("gone.dat"))}),
+              cli::CommandLine::FileFailure);
+    dao::setNetworkFileSystemForTesting({});
+    const std::string said = path + ": the registry is on a network file system (NFS), whose locking SQLite cannot";
+    EXPECT_NE(output.str().find(said), std::string::npos) << output.str();
+    EXPECT_NE(output.str().find("\n  on a network file system:               1\nProblems"), std::string::npos);
+    EXPECT_NE(error.str().find("(error 1) Also, the folder of the registry is on a network file system (NFS)"),
+              std::string::npos)
+        << error.str();
 }
 
 // A hundred findings of a kind are listed; from the 101st on, one line says that more follow.

@@ -91,7 +91,9 @@ TEST_F(mdlDatabaseTest, TableMadeElsewhereIsUsedAsItStands) {
 TEST_F(mdlDatabaseTest, TableWithoutTheUserIndexFailsClearly) {
     makeForeignRegistry(folder.path(), {.columns = "User TEXT, Password TEXT", .index = ""});
     EXPECT_THAT([] { OpenDB(); },
-                ThrowsStoreError(dao::ErrorNumber::IndexNotFound, ::testing::HasSubstr("has no index \"User\"")));
+                ThrowsStoreError(dao::ErrorNumber::IndexNotFound,
+                                 ::testing::HasSubstr("has no index \"User\". Run vantrel-registry repair on the "
+                                                      "file to make it.")));
 }
 
 TEST_F(mdlDatabaseTest, CloseAndReleaseLeaveNothingOpen) {
