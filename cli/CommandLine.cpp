@@ -33,7 +33,9 @@ std::string sizeOf(const std::string& name) {
     return {};
 }
 
-// The CSV format, with the field rules as the fields' definitions give them.
+// The CSV format, with the field rules as the fields' definitions give them. Paragraphs are apart
+// and each row of the table is a tag, two spaces or more and its text, so that help2man makes the
+// manual page keep every row a line of its own.
 std::string csvHelp() {
     return R"(
 CSV format (import reads it, export writes it):
@@ -43,13 +45,16 @@ CSV format (import reads it, export writes it):
   The first record is the header naming the columns: User is required; Password, Name,
   Description, UpdateURL, Official, Date and Time are optional, in any order, and compare without
   regard to case. Another column is refused. A column left out is null in every new account.
-  null:        an empty, unquoted field          empty text:  "" (two quotes)
-  User, Password:  text of 1 to )" +
-           sizeOf("User") + " characters    Name: up to " + sizeOf("Name") +
-           " characters\n  Description, UpdateURL: up to " + sizeOf("Description") + R"( characters
-  Official:    1 or 0 (import also takes true or false)
-  Date, Time:  whole numbers from 0 to )" +
+
+  null:                    an empty, unquoted field
+  empty text:              "" (two quotes)
+  User, Password:          text of 1 to )" +
+           sizeOf("User") + " characters\n  Name:                    up to " + sizeOf("Name") +
+           " characters\n  Description, UpdateURL:  up to " + sizeOf("Description") + R"( characters
+  Official:                1 or 0 (import also takes true or false)
+  Date, Time:              whole numbers from 0 to )" +
            std::to_string(dao::FieldRule::byteMaximum) + R"(
+
   export writes every account, all eight columns in this order, in "User" order; its output
   imports into a new registry as the very same rows (with --allow-duplicate-users when user
   names are shared; an account without a single value is an empty record, and skipped).
