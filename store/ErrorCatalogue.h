@@ -16,7 +16,7 @@ struct ErrorEntry {
 };
 
 // The entry of `number`. Every ErrorNumber has one, which the compiler holds to: the entries are
-// the cases of a switch over the enumeration, and a warning (an error here) names a value left out.
+// the cases of a switch over the enumeration, and the build fails on a value left out (-Werror=switch).
 ErrorEntry errorEntry(ErrorNumber number);
 
 // Every entry, from number 1 on in order. Numbers are never reused or skipped, so the list ends
