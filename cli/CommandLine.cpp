@@ -35,7 +35,9 @@ std::string sizeOf(const std::string& name) {
     return {};
 }
 
-// The CSV format, with the field rules as the fields' definitions give them.
+// The CSV format, with the field rules as the fields' definitions give them. Paragraphs are apart
+// and each row of the table is a tag, two spaces or more and its text, so that help2man makes the
+// manual page keep every row a line of its own.
 std::string csvHelp() {
     return R"(
 CSV format (import reads it, export writes it):
@@ -45,13 +47,16 @@ CSV format (import reads it, export writes it):
   The first record is the header naming the columns: User is required; Password, Name,
   Description, UpdateURL, Official, Date and Time are optional, in any order, and compare without
   regard to case. Another column is refused. A column left out is null in every new account.
-  null:        an empty, unquoted field          empty text:  "" (two quotes)
-  User, Password:  text of 1 to )" +
-           sizeOf("User") + " characters    Name: up to " + sizeOf("Name") +
-           " characters\n  Description, UpdateURL: up to " + sizeOf("Description") + R"( characters
-  Official:    1 or 0 (import also takes true or false)
-  Date, Time:  whole numbers from 0 to )" +
+
+  null:                    an empty, unquoted field
+  empty text:              "" (two quotes)
+  User, Password:          text of 1 to )" +
+           sizeOf("User") + " characters\n  Name:                    up to " + sizeOf("Name") +
+           " characters\n  Description, UpdateURL:  up to " + sizeOf("Description") + R"( characters
+  Official:                1 or 0 (import also takes true or false)
+  Date, Time:              whole numbers from 0 to )" +
            std::to_string(dao::FieldRule::byteMaximum) + R"(
+
   export writes every account, all eight columns in this order, in "User" order; its output
   imports into a new registry as the very same rows (with --allow-duplicate-users when user
   names are shared; an account without a single value is an empty record, and skipped).
@@ -59,30 +64,38 @@ CSV format (import reads it, export writes it):
 }
 
 // QCommandLineParser names the program as it was started; help names it as people type it. Its
-// usage line leaves options out: `required` names those a command cannot do without.
-QString helpOf(const QCommandLineParser& parser, const QString& required = {}) {
+// usage line leaves options out: `options` names them.
+QString helpOf(const QCommandLineParser& parser, const QString& options = {}) {
     QString text = parser.helpText();
     const QString usage = QStringLiteral("Usage: ");
     if (text.startsWith(usage)) {
         const qsizetype end = text.indexOf(QLatin1Char(' '), usage.size());
         if (end > 0)
             text.replace(usage.size(), end - usage.size(), QLatin1String(programName));
-        if (!required.isEmpty()) {
+        if (!options.isEmpty()) {
             const qsizetype lineEnd = text.indexOf(QLatin1Char('\n'));
             if (lineEnd > 0)
-                text.insert(lineEnd, QLatin1Char(' ') + required);
+                text.insert(lineEnd, QLatin1Char(' ') + options);
         }
     }
     return text;
 }
 
-// The options a command cannot do without, as its usage line names them: "--accounts N".
-QString requiredOptions(const Command& command) {
+// Every option of a command, as its usage line names them: "--accounts N [--seed S] [--with-duplicates]",
+// those it cannot do without first and bare.
+QString optionUsage(const Command& command) {
     QStringList required;
-    for (const CommandOption& option : command.options)
+    QStringList optional;
+    for (const CommandOption& option : command.options) {
+        QString text = QStringLiteral("--") + option.option.names().first();
+        if (!option.option.valueName().isEmpty())
+            text += QLatin1Char(' ') + option.option.valueName();
         if (option.required)
-            required << QStringLiteral("--%1 %2").arg(option.option.names().first(), option.option.valueName());
-    return required.join(QLatin1Char(' '));
+            required << text;
+        else
+            optional << QLatin1Char('[') + text + QLatin1Char(']');
+    }
+    return (required + optional).join(QLatin1Char(' '));
 }
 
 // "a FILE", "FILE and DEST": the arguments a command cannot do without.
@@ -197,7 +210,7 @@ int CommandLine::runCommand(const Command& command, const QStringList& arguments
     if (!parser.parse(arguments))
         return usage(parser.errorText());
     if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
-        m_output << helpOf(parser, requiredOptions(command)).toStdString() << (command.describesCsv ? csvHelp() : "")
+        m_output << helpOf(parser, optionUsage(command)).toStdString() << (command.describesCsv ? csvHelp() : "")
                  << exitStatusHelp;
         return Success;
     }

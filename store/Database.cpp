@@ -191,7 +191,7 @@ void Database::refuseOversizedSchema() {
     if (kind.empty())
         return;
     throw Error(ErrorNumber::SchemaBeyondLimits,
-                "The " + kind + " " + inQuotes(name) + " of " + inQuotes(m_path) + " is defined by " +
+                "The " + kind + " " + inQuotes(name) + " of " + describePath(m_path) + " is defined by " +
                     std::to_string(length) + " bytes of SQL, more than the " + std::to_string(limit) +
                     " bytes Vantrel reads of any one thing in a registry. Nothing was changed.");
 }
@@ -250,7 +250,7 @@ void Database::fail(const std::exception& failure, int systemError) const {
         if (sqliteFailure->getErrorCode() == SQLITE_INTERRUPT && m_workExceeded) {
             m_workExceeded = false;
             throw Error(ErrorNumber::WorkLimitExceeded,
-                        "Work on " + inQuotes(m_path) + " was stopped after " + seconds(m_workRan) +
+                        "Work on " + describePath(m_path) + " was stopped after " + seconds(m_workRan) +
                             " seconds of the database engine's own work (waiting for other programs not counted), "
                             "far longer than Vantrel ever needs: something in the registry file makes it slow or "
                             "endless. Nothing was changed, and the file is free for other programs again.");
@@ -259,7 +259,7 @@ void Database::fail(const std::exception& failure, int systemError) const {
         throw translate(*sqliteFailure, m_path, kept != 0 ? kept : systemError);
     }
     throw Error(ErrorNumber::EngineFailure,
-                "The database engine failed on " + inQuotes(m_path) + ": " + failure.what() + ".");
+                "The database engine failed on " + describePath(m_path) + ": " + failure.what() + ".");
 }
 
 void Database::failAfterCommit(const std::exception& failure, const std::function<bool()>& landed) {
@@ -289,7 +289,7 @@ void Database::failAfterCommit(const std::exception& failure, const std::functio
         detail = error.description();
     }
     throw Error(ErrorNumber::SavedNotConfirmed,
-                "The change was written to " + inQuotes(m_path) +
+                "The change was written to " + describePath(m_path) +
                     " and is in the file, but the disk reported a failure as it was being made permanent, so "
                     "it may not survive a power cut or a crash of the system. Check the disk. (" +
                     detail + ")");
@@ -301,7 +301,7 @@ bool Database::isOpen() const {
 
 SQLite::Database& Database::connection() {
     if (!m_connection)
-        throw Error(ErrorNumber::ObjectClosed, "The registry database " + inQuotes(m_path) + " is closed.");
+        throw Error(ErrorNumber::ObjectClosed, "The registry database " + describePath(m_path) + " is closed.");
     return *m_connection;
 }
 
@@ -359,7 +359,7 @@ void Database::CopyTo(const std::string& target, const std::string& shownAs,
             }
             if (std::chrono::steady_clock::now() > deadline)
                 throw Error(ErrorNumber::FileInUse,
-                            inQuotes(m_path) + " stayed locked by another program; no copy was made.");
+                            describePath(m_path) + " stayed locked by another program; no copy was made.");
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         if (copied)
@@ -412,7 +412,7 @@ TableDef Database::TableDefs(const std::string& name) {
         Statement lookup = Prepare("SELECT name FROM sqlite_schema WHERE type = 'table' AND name = ?1 COLLATE NOCASE");
         lookup.bind(1, name);
         if (!lookup.step())
-            throw Error(ErrorNumber::TableNotFound, inQuotes(m_path) + " has no table " + inQuotes(name) + ".");
+            throw Error(ErrorNumber::TableNotFound, describePath(m_path) + " has no table " + inQuotes(name) + ".");
         TableDef definition(*this, lookup.text(0), true);
         lookup.reset();
         Statement columns = Prepare("SELECT name, type FROM pragma_table_info(?1)");
@@ -446,8 +446,8 @@ void Database::AppendTableDef(TableDef& definition) {
         Statement exists = Prepare("SELECT 1 FROM sqlite_schema WHERE name = ?1 COLLATE NOCASE");
         exists.bind(1, definition.m_name);
         if (exists.step())
-            throw Error(ErrorNumber::TableExists,
-                        inQuotes(m_path) + " already has a table or index named " + inQuotes(definition.m_name) + ".");
+            throw Error(ErrorNumber::TableExists, describePath(m_path) + " already has a table or index named " +
+                                                      inQuotes(definition.m_name) + ".");
         connection().exec(create);
         for (const auto& index : indexes)
             connection().exec(index);
@@ -492,7 +492,7 @@ void Database::write(const std::function<void()>& work, std::function<bool()> la
 
 void Database::BeginTrans() {
     if (m_transaction)
-        throw Error(ErrorNumber::InvalidArgument, "A transaction is already open on " + inQuotes(m_path) + ".");
+        throw Error(ErrorNumber::InvalidArgument, "A transaction is already open on " + describePath(m_path) + ".");
     m_spoiledBy.reset();
     beginWork();
     m_transaction = guarded([&] { return std::make_unique<WriteTransaction>(*this); });
@@ -500,7 +500,7 @@ void Database::BeginTrans() {
 
 void Database::CommitTrans() {
     if (!m_transaction)
-        throw Error(ErrorNumber::InvalidArgument, "No transaction is open on " + inQuotes(m_path) + ".");
+        throw Error(ErrorNumber::InvalidArgument, "No transaction is open on " + describePath(m_path) + ".");
     const std::unique_ptr<WriteTransaction> transaction = std::move(m_transaction);
     const std::function<bool()> landed = std::move(m_landed);
     m_landed = nullptr;
@@ -515,7 +515,7 @@ void Database::CommitTrans() {
 
 void Database::Rollback() {
     if (!m_transaction)
-        throw Error(ErrorNumber::InvalidArgument, "No transaction is open on " + inQuotes(m_path) + ".");
+        throw Error(ErrorNumber::InvalidArgument, "No transaction is open on " + describePath(m_path) + ".");
     const std::unique_ptr<WriteTransaction> transaction = std::move(m_transaction);
     m_spoiledBy.reset();
     m_landed = nullptr;

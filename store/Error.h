@@ -76,4 +76,13 @@ Error translate(const SQLite::Exception& failure, const std::string& path, int s
 // Quotes a path or name for a message: "like this".
 std::string inQuotes(const std::string& text);
 
+// Quotes the registry's path for a message as it was given, and when it is a symbolic link, the
+// file it resolves to as well: "/opt/vantrel/zarn.dat" (a link to "/srv/registry/zarn.dat").
+std::string describePath(const std::string& path);
+
+// Why this user may not read the registry at `path`, when a permission refuses it: the first
+// folder on the way (through a symbolic link too) that may not be searched, or the file that may
+// not be read, with its mode and owner and who this user is. Empty when no permission refuses it.
+std::string permissionRefusal(const std::string& path);
+
 } // namespace dao

@@ -34,7 +34,7 @@ void IndexCursor::select(const std::string& name) {
         lookup.bind(2, m_table);
         if (!lookup.step())
             throw Error(ErrorNumber::IndexNotFound, "The table " + inQuotes(m_table) + " in " +
-                                                        inQuotes(m_database.Name()) + " has no index " +
+                                                        describePath(m_database.Name()) + " has no index " +
                                                         inQuotes(name) + ".");
         std::string stored = lookup.text(0);
         lookup.reset();

@@ -50,7 +50,8 @@ std::vector<std::string> Recordset::columnsOf(Database& database, const std::str
         return names;
     });
     if (columns.empty())
-        throw Error(ErrorNumber::TableNotFound, inQuotes(database.Name()) + " has no table " + inQuotes(table) + ".");
+        throw Error(ErrorNumber::TableNotFound,
+                    describePath(database.Name()) + " has no table " + inQuotes(table) + ".");
     return columns;
 }
 

@@ -171,7 +171,7 @@ std::int64_t RowWriter::checkWritten(bool edit, std::int64_t rowid, const std::s
             throw Error(ErrorNumber::RowRemoved,
                         "The row of " + inQuotes(m_table) + " being changed was removed by another program;" + undone);
         throw Error(ErrorNumber::UnexpectedChange,
-                    "A trigger of the registry " + inQuotes(m_database.Name()) +
+                    "A trigger of the registry " + describePath(m_database.Name()) +
                         (!changed ? " ignored the write to " : " removed the row just written to ") +
                         inQuotes(m_table) + "." + undone);
     }
@@ -189,13 +189,13 @@ std::int64_t RowWriter::checkWritten(bool edit, std::int64_t rowid, const std::s
                 "The field " + field + " of " + inQuotes(m_table) + " would have stored " +
                     (secret ? "the text given as " + stored.kind() : given.describe() + " as " + stored.describe()) +
                     ", as its column is declared." + undone);
-        throw Error(ErrorNumber::UnexpectedChange, "A trigger of the registry " + inQuotes(m_database.Name()) +
+        throw Error(ErrorNumber::UnexpectedChange, "A trigger of the registry " + describePath(m_database.Name()) +
                                                        " replaced the value written to the field " + field + " of " +
                                                        inQuotes(m_table) + "." + undone);
     }
     if (changes != 1)
         throw Error(ErrorNumber::UnexpectedChange,
-                    "A trigger of the registry " + inQuotes(m_database.Name()) + " changed " +
+                    "A trigger of the registry " + describePath(m_database.Name()) + " changed " +
                         std::to_string(changes - 1) + (changes == 2 ? " other row" : " other rows") +
                         " along with the one written to " + inQuotes(m_table) + "." + undone);
     return row;

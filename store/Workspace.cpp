@@ -18,18 +18,21 @@ void checkIsRegularFile(const std::string& path) {
     namespace fs = std::filesystem;
     std::error_code failure;
     const fs::file_status status = fs::status(path, failure);
-    if (failure && failure != std::errc::no_such_file_or_directory)
-        throw Error(ErrorNumber::CannotOpen, inQuotes(path) + " cannot be opened: " + failure.message() + ".");
+    if (failure && failure != std::errc::no_such_file_or_directory) {
+        if (const std::string refusal = permissionRefusal(path); !refusal.empty())
+            throw Error(ErrorNumber::CannotOpen, refusal);
+        throw Error(ErrorNumber::CannotOpen, describePath(path) + " cannot be opened: " + failure.message() + ".");
+    }
     switch (status.type()) {
     case fs::file_type::regular:
         return;
     case fs::file_type::not_found:
-        throw Error(ErrorNumber::FileNotFound, inQuotes(path) + " does not exist.");
+        throw Error(ErrorNumber::FileNotFound, describePath(path) + " does not exist.");
     case fs::file_type::directory:
-        throw Error(ErrorNumber::NotAFile, inQuotes(path) + " is a folder, not a registry database.");
+        throw Error(ErrorNumber::NotAFile, describePath(path) + " is a folder, not a registry database.");
     default:
         throw Error(ErrorNumber::NotAFile,
-                    inQuotes(path) + " is not a regular file, so it is not a registry database.");
+                    describePath(path) + " is not a regular file, so it is not a registry database.");
     }
 }
 

@@ -150,7 +150,7 @@ bool statisticsDeclareUserUnordered(dao::Database& database) {
 } // namespace
 
 void ValidateServersTable(dao::Database& database) {
-    const std::string file = dao::inQuotes(database.Name());
+    const std::string file = dao::describePath(database.Name());
     database.guarded([&] {
         // Everything is learnt from SQLite's schema table and the table's own columns: nothing of
         // another view or virtual table in the file is compiled or connected on the way.
@@ -292,7 +292,7 @@ std::int64_t RemoveServersStatistics(dao::Database& database) {
 }
 
 void ValidateServersForWriting(dao::Database& database) {
-    const std::string file = dao::inQuotes(database.Name());
+    const std::string file = dao::describePath(database.Name());
     database.guarded([&] {
         const StoredTable servers = storedServers(database, file);
         std::vector<std::string> found;

@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 
 using namespace testing_support;
 using cli::CommandLine;
@@ -189,6 +190,14 @@ TEST_F(ProgramTest, EveryCommandHasHelp) {
     EXPECT_NE(run("import --help").out.find("empty text"), std::string::npos) << "the CSV conventions";
     const std::string demo = run("demo --help").out;
     EXPECT_NE(demo.substr(0, demo.find('\n')).find("--accounts N"), std::string::npos) << "a required option";
+    // The usage line names every option, each the way it is typed.
+    for (const auto& [command, usage] :
+         {std::pair{"demo", "demo FILE --accounts N [--seed S] [--with-duplicates]\n"},
+          std::pair{"list", "list FILE [--null]\n"},
+          std::pair{"import", " [--allow-duplicate-users] [--allow-lookalike-users]\n"}}) {
+        const std::string help = run(std::string(command) + " --help").out;
+        EXPECT_NE(help.substr(0, help.find('\n') + 1).find(usage), std::string::npos) << help;
+    }
     EXPECT_NE(run("check --help").out.find("4  check found problems"), std::string::npos);
     EXPECT_NE(run("list --help").out.find("--null"), std::string::npos);
 }

@@ -17,7 +17,10 @@
 #include <cerrno>
 #include <cstring>
 #include <optional>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 
 using namespace testing_support;
 
@@ -203,6 +206,67 @@ TEST(ErrorTest, TheSystemsErrorOfAFailedReadOrWriteIsNamed) {
         EXPECT_TRUE(FaultVfs::fired());
         EXPECT_EQ(seen.rfind("Error 7: ", 0), 0u) << seen;
         EXPECT_NE(seen.find(std::string("(") + std::strerror(c.systemError) + ")"), std::string::npos) << seen;
+    }
+}
+
+// The registry reached by a symbolic link is named as given and as the file it resolves to, and an
+// open that a permission refuses says which permission, of which file or folder, for which user.
+TEST(ErrorTest, ALinkAndARefusedPermissionAreNamed) {
+    struct Case {
+        const char* what;
+        bool linked;       // opened as @/zarn.dat, a link to %/zarn.dat
+        bool hotJournal;   // a journal of the last save, which this user may not write
+        mode_t fileMode;   // of %/zarn.dat
+        mode_t folderMode; // of %
+        const char* expected; // how the message starts; $ stands for "user NAME (uid N)"
+    };
+    const Case cases[] = {
+        {"a file that is not a database, reached by a link", true, false, 0644, 0755,
+         "Error 3: \"@/zarn.dat\" (a link to \"%/zarn.dat\") is not a registry database."},
+        {"a journal beside the file a link resolves to", true, true, 0666, 0777,
+         "Error 31: The journal \"%/zarn.dat-journal\", left by a save that was cut off, belongs to the user"},
+        {"a file this user may not read", false, false, 0200, 0755,
+         "Error 8: \"%/zarn.dat\" cannot be read by $: the file is mode 200, owned by "},
+        {"a file this user may not read, reached by a link", true, false, 0200, 0755,
+         "Error 8: \"@/zarn.dat\" (a link to \"%/zarn.dat\") cannot be read by $: the file is mode 200, owned by "},
+        {"a folder this user may not search, reached by a link", true, false, 0644, 0600,
+         "Error 8: \"@/zarn.dat\" (a link to \"%/zarn.dat\") cannot be reached by $: the folder \"%\" may not be "
+         "searched; it is mode 600, owned by "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFolder program;
+        TempFolder shared;
+        std::string real;
+        if (c.hotJournal) {
+            real = copyWithHotJournal(shared.path(), 50);
+            ASSERT_EQ(chmod((real + "-journal").c_str(), 0444), 0);
+        } else {
+            real = shared.file("zarn.dat");
+            writeBytes(real, c.what);
+        }
+        ASSERT_EQ(chmod(real.c_str(), c.fileMode), 0);
+        ASSERT_EQ(chmod(program.path().c_str(), 0755), 0);
+        ASSERT_EQ(chmod(shared.path().c_str(), c.folderMode), 0);
+        const std::string given = c.linked ? program.file("zarn.dat") : real;
+        if (c.linked) {
+            ASSERT_EQ(symlink(real.c_str(), given.c_str()), 0);
+        }
+
+        std::string expected = c.expected;
+        for (const auto& [mark, text] : {std::pair{'@', program.path()}, std::pair{'%', shared.path()}})
+            for (std::size_t at = expected.find(mark); at != std::string::npos; at = expected.find(mark, at))
+                expected.replace(at, 1, text);
+        asNobody([&] {
+            const passwd* user = getpwuid(geteuid());
+            ASSERT_NE(user, nullptr);
+            std::string seen = openAndSave(given, false);
+            const std::string who = "user " + std::string(user->pw_name) + " (uid " + std::to_string(geteuid()) + ")";
+            if (const std::size_t at = expected.find('$'); at != std::string::npos)
+                expected.replace(at, 1, who);
+            EXPECT_EQ(seen.substr(0, expected.size()), expected) << seen;
+        });
+        chmod(shared.path().c_str(), 0755);
     }
 }
 
