@@ -17,9 +17,15 @@ namespace {
 const std::string notShown = "; the value is not shown, as it may be a password in the wrong column";
 
 // Text is taken as it is; the field's rule says whether it may be stored.
-std::string parseText(const dao::Field& field, const std::string& text, dao::Variant& value) {
+std::string textRefusal(const dao::Field& field, const std::string& text) {
     if (const std::string reason = field.Rule().RefusalOfText(text); !reason.empty())
         return "\"" + field.Name() + "\" " + reason;
+    return {};
+}
+
+std::string parseText(const dao::Field& field, const std::string& text, dao::Variant& value) {
+    if (std::string reason = textRefusal(field, text); !reason.empty())
+        return reason;
     value = dao::Variant(text);
     return {};
 }
@@ -65,6 +71,13 @@ std::string AccountFormat::parse(const dao::Field& field, const std::optional<st
     }
     value = dao::Variant(*text);
     return {};
+}
+
+std::string AccountFormat::refusal(const dao::Field& field, const std::optional<std::string>& text) {
+    if (text && field.Type() == dao::FieldType::Text)
+        return textRefusal(field, *text);
+    dao::Variant value;
+    return parse(field, text, value);
 }
 
 void AccountFormat::write(CsvWriter& writer, const dao::Variant& value) {

@@ -22,6 +22,8 @@ public:
     // its definition carries them, so a value accepted here is one the table accepts. Returns
     // the reason a value is refused, or an empty string with `value` set.
     static std::string parse(const dao::Field& field, const std::optional<std::string>& text, dao::Variant& value);
+    // The reason parse() gives for refusing the value, or an empty string; copies no text.
+    static std::string refusal(const dao::Field& field, const std::optional<std::string>& text);
 
     // Writes `value` as one CSV field.
     static void write(CsvWriter& writer, const dao::Variant& value);

@@ -10,9 +10,11 @@
 #include "cli/RegistryFile.h"
 #include "store/Error.h"
 #include "store/NameLook.h"
+#include "store/RowWriter.h"
 #include "store/mdlDatabase.h"
 
 #include <algorithm>
+#include <memory>
 #include <optional>
 #include <strings.h>
 #include <unordered_map>
@@ -191,7 +193,6 @@ private:
             addHeaderHints(header, m_result.hints);
             throw UnusableHeader{};
         }
-        m_values.resize(m_columns.size());
         m_userColumn = static_cast<std::size_t>(std::find(m_columns.begin(), m_columns.end(), 0) - m_columns.begin());
     }
 
@@ -208,7 +209,7 @@ private:
         }
         std::string reasons;
         for (std::size_t i = 0; i < m_columns.size(); ++i) {
-            const std::string reason = AccountFormat::parse(fields()[m_columns[i]], record.fields[i], m_values[i]);
+            const std::string reason = AccountFormat::refusal(fields()[m_columns[i]], record.fields[i]);
             if (!reason.empty()) {
                 reasons += (reasons.empty() ? "" : "; ") + reason;
                 m_notUtf8 = m_notUtf8 || (record.fields[i] && !AccountFormat::characterCount(*record.fields[i]));
@@ -300,52 +301,60 @@ private:
         m_database->SetCacheSize(bulkCacheKibibytes);
         m_database->BeginTrans();
         // The table may have changed while the text was read; from here on, no other program can
-        // change it until the import ends.
+        // change it until the import ends. The write guard refuses a table with triggers, so the
+        // writer may read each row back through its own insert.
         mdlDatabase::ValidateServersTable(*m_database);
-        dao::TableDef servers = m_database->TableDefs(tableName);
-        auto recordset = servers.OpenRecordset();
-        std::vector<dao::Recordset::FieldRef> targets;
+        const std::string table = m_database->TableDefs(tableName).Name();
+        std::vector<std::string> columns;
         for (const std::size_t field : m_columns)
-            targets.push_back(recordset->Fields(fields()[field].Name()));
+            columns.push_back(fields()[field].Name());
+        dao::RowWriter writer(*m_database, table, columns);
         std::optional<RegistryUsers> users;
         if (!m_options.allowDuplicateUsers)
-            users.emplace(*m_database, servers.Name());
+            users.emplace(*m_database, table);
         progress.nextStage("Writing", m_accepted.size(), "accounts");
-        PackedRecords::Reader stored(m_accepted);
-        CsvRecord record;
-        while (stored.next(record)) {
-            progress.advance();
-            if (users && users->has(*record.fields[m_userColumn])) {
-                m_result.addProblem({record.line, alreadyInRegistry(*record.fields[m_userColumn])});
-                continue;
-            }
-            // Every value was accepted when read; text stands as it is, so it is not checked again.
-            for (std::size_t i = 0; i < m_columns.size(); ++i) {
-                const dao::Field& field = fields()[m_columns[i]];
-                if (record.fields[i] && field.Type() == dao::FieldType::Text)
-                    m_values[i] = dao::Variant(std::move(*record.fields[i]));
-                else
-                    AccountFormat::parse(field, record.fields[i], m_values[i]);
-            }
-            try {
-                recordset->AddNew();
-                for (std::size_t i = 0; i < m_columns.size(); ++i)
-                    targets[i].SetValue(std::move(m_values[i]));
-                recordset->Update();
-                ++m_result.accounts;
-            } catch (const dao::Error& error) {
-                // A rule of this file's table that the program's definition lacks.
-                if (error.code() != dao::ErrorNumber::ValueRefused)
-                    throw;
-                recordset->CancelUpdate();
-                m_result.addProblem({record.line, error.description()});
-            }
-        }
+        // Should the commit fail once it may have taken effect, the last row written tells.
+        auto lastRow = std::make_shared<std::int64_t>(0);
+        auto landed = [database = m_database.get(), table, lastRow] {
+            return *lastRow != 0 && dao::RowWriter::rowHolds(*database, table, *lastRow, {});
+        };
+        m_database->write(
+            [&] {
+                PackedRecords::Reader stored(m_accepted);
+                CsvRecord record;
+                while (stored.next(record)) {
+                    progress.advance();
+                    if (users && users->has(*record.fields[m_userColumn])) {
+                        m_result.addProblem({record.line, alreadyInRegistry(*record.fields[m_userColumn])});
+                        continue;
+                    }
+                    // Every value was accepted when read; text stands as it is, so it is not checked again.
+                    dao::RowWriter::Values buffer(m_columns.size());
+                    for (std::size_t i = 0; i < m_columns.size(); ++i) {
+                        const dao::Field& field = fields()[m_columns[i]];
+                        if (record.fields[i] && field.Type() == dao::FieldType::Text)
+                            buffer[i] = dao::Variant(std::move(*record.fields[i]));
+                        else
+                            AccountFormat::parse(field, record.fields[i], buffer[i].emplace());
+                    }
+                    try {
+                        *lastRow = writer.add(std::move(buffer));
+                        ++m_result.accounts;
+                    } catch (const dao::Error& error) {
+                        // A rule of this file's table that the program's definition lacks.
+                        if (error.code() != dao::ErrorNumber::ValueRefused)
+                            throw;
+                        m_result.addProblem({record.line, error.description()});
+                    }
+                }
+                writer.confirmAdded();
+            },
+            landed);
+        writer.close();
         users.reset();
         progress.finish();
 
         if (m_result.problems.empty()) {
-            recordset->Close();
             try {
                 m_database->CommitTrans();
             } catch (const dao::Error& error) {
@@ -355,7 +364,6 @@ private:
             }
         } else {
             m_result.accounts = 0;
-            recordset->Close();
             m_database->Rollback();
         }
     }
@@ -365,7 +373,6 @@ private:
     const dao::TableDef m_definition;
     ImportResult m_result;
     std::vector<std::size_t> m_columns; // for each CSV column, its field
-    std::vector<dao::Variant> m_values; // the values of the record at hand, reused
     std::size_t m_userColumn = 0;
     bool m_notUtf8 = false;
     // The first record of each user name, or of each look of one (its skeleton) unless look-alikes

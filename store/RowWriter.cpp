@@ -10,6 +10,8 @@
 #include <SQLiteCpp/Exception.h>
 #include <sqlite3.h>
 
+#include <algorithm>
+
 namespace dao {
 
 namespace {
@@ -24,6 +26,8 @@ RowWriter::RowWriter(Database& database, const std::string& table, const std::ve
 void RowWriter::close() {
     m_writes.clear();
     m_rowReaders.clear();
+    m_rowRange.finalize();
+    m_added.clear();
 }
 
 bool RowWriter::rowHolds(Database& database, const std::string& table, std::int64_t rowid,
@@ -108,8 +112,9 @@ std::int64_t RowWriter::write(bool edit, std::int64_t rowid, const Values& buffe
     }
     if (edit && assigned.empty()) {
         if (!changed)
-            throw Error(ErrorNumber::RowRemoved, "The row of " + inQuotes(m_table) +
-                                                     " being changed was removed by another program; nothing was saved.");
+            throw Error(ErrorNumber::RowRemoved,
+                        "The row of " + inQuotes(m_table) +
+                            " being changed was removed by another program; nothing was saved.");
         return rowid;
     }
     return checkWritten(edit, rowid, shape, assigned, buffer, changed, m_database.totalChanges() - changesBefore);
@@ -152,7 +157,8 @@ void RowWriter::checkOriginalValues(const std::string& shape, std::int64_t rowid
             throw Error(ErrorNumber::AccountChanged, "The row of " + inQuotes(m_table) +
                                                          " was changed by another program since it was read (its "
                                                          "field " +
-                                                         inQuotes(m_columns[checked[k]]) + " differs); nothing was saved.");
+                                                         inQuotes(m_columns[checked[k]]) +
+                                                         " differs); nothing was saved.");
 }
 
 // After the write, before its transaction ends: exactly one row changed, and it holds exactly
@@ -175,30 +181,124 @@ std::int64_t RowWriter::checkWritten(bool edit, std::int64_t rowid, const std::s
                         (!changed ? " ignored the write to " : " removed the row just written to ") +
                         inQuotes(m_table) + "." + undone);
     }
-    for (std::size_t k = 0; k < assigned.size(); ++k) {
-        const Variant& given = *buffer[assigned[k]];
-        if (reader.holds(static_cast<int>(k), given))
-            continue;
-        const Variant stored = reader.value(static_cast<int>(k));
-        const std::string field = inQuotes(m_columns[assigned[k]]);
-        // A column's type affinity turns text that looks like a number into that number.
-        const bool secret = mdlDatabase::IsSecretField(m_columns[assigned[k]]);
-        if (given.isText() && (stored.isInteger() || stored.isReal()) && changes == 1)
-            throw Error(
-                ErrorNumber::UnexpectedChange,
-                "The field " + field + " of " + inQuotes(m_table) + " would have stored " +
-                    (secret ? "the text given as " + stored.kind() : given.describe() + " as " + stored.describe()) +
-                    ", as its column is declared." + undone);
-        throw Error(ErrorNumber::UnexpectedChange, "A trigger of the registry " + describePath(m_database.Name()) +
-                                                       " replaced the value written to the field " + field + " of " +
-                                                       inQuotes(m_table) + "." + undone);
-    }
+    checkStored(reader, 0, assigned, buffer, changes);
     if (changes != 1)
         throw Error(ErrorNumber::UnexpectedChange,
                     "A trigger of the registry " + describePath(m_database.Name()) + " changed " +
                         std::to_string(changes - 1) + (changes == 2 ? " other row" : " other rows") +
                         " along with the one written to " + inQuotes(m_table) + "." + undone);
     return row;
+}
+
+// The columns of `reader` from `first` on hold exactly the values `buffer` gives for `assigned`:
+// the same storage class and the same bytes. Anything else was done by the file's own schema.
+void RowWriter::checkStored(const Statement& reader, int first, const std::vector<std::size_t>& assigned,
+                            const Values& buffer, std::int64_t changes) {
+    for (std::size_t k = 0; k < assigned.size(); ++k)
+        if (!reader.holds(first + static_cast<int>(k), *buffer[assigned[k]]))
+            refuseStored(assigned[k], *buffer[assigned[k]], reader.value(first + static_cast<int>(k)), changes);
+}
+
+void RowWriter::refuseStored(std::size_t column, const Variant& given, const Variant& stored, std::int64_t changes) {
+    const std::string field = inQuotes(m_columns[column]);
+    // A column's type affinity turns text that looks like a number into that number.
+    const bool secret = mdlDatabase::IsSecretField(m_columns[column]);
+    if (given.isText() && (stored.isInteger() || stored.isReal()) && changes == 1)
+        throw Error(
+            ErrorNumber::UnexpectedChange,
+            "The field " + field + " of " + inQuotes(m_table) + " would have stored " +
+                (secret ? "the text given as " + stored.kind() : given.describe() + " as " + stored.describe()) +
+                ", as its column is declared." + undone);
+    throw Error(ErrorNumber::UnexpectedChange, "A trigger of the registry " + describePath(m_database.Name()) +
+                                                   " replaced the value written to the field " + field + " of " +
+                                                   inQuotes(m_table) + "." + undone);
+}
+
+std::int64_t RowWriter::add(Values row) {
+    if (row.size() != m_columns.size() || std::find(row.begin(), row.end(), std::nullopt) != row.end())
+        throw Error(ErrorNumber::InvalidArgument,
+                    "A new row of " + inQuotes(m_table) + " needs a value for every column.");
+    if (m_allColumns.size() != m_columns.size()) {
+        m_allColumns.clear();
+        for (std::size_t i = 0; i < m_columns.size(); ++i)
+            m_allColumns.push_back(i);
+        m_addShape = "A" + std::string(m_columns.size(), '+');
+    }
+    Statement& insert = writeStatement(false, m_addShape, m_allColumns);
+    for (std::size_t i = 0; i < row.size(); ++i)
+        insert.bindReference(static_cast<int>(i + 1), *row[i]);
+    const std::int64_t changesBefore = m_database.totalChanges();
+    m_database.beginWork();
+    bool changed = false;
+    try {
+        changed = insert.run() == 1;
+    } catch (const SQLite::Exception& failure) {
+        if (failure.getErrorCode() == SQLITE_CONSTRAINT)
+            refuse(failure, row);
+        throw;
+    }
+    const std::int64_t changes = m_database.totalChanges() - changesBefore;
+    if (!changed)
+        throw Error(ErrorNumber::UnexpectedChange, "A trigger of the registry " + describePath(m_database.Name()) +
+                                                       " ignored the write to " + inQuotes(m_table) + "." + undone);
+    if (changes != 1)
+        throw Error(ErrorNumber::UnexpectedChange,
+                    "A trigger of the registry " + describePath(m_database.Name()) + " changed " +
+                        std::to_string(changes - 1) + (changes == 2 ? " other row" : " other rows") +
+                        " along with the one written to " + inQuotes(m_table) + "." + undone);
+    const std::int64_t rowid = m_database.lastInsertRowid();
+    m_added.emplace_back(rowid, std::move(row));
+    if (m_added.size() == addedBatch)
+        confirmAdded();
+    return rowid;
+}
+
+void RowWriter::confirmAdded() {
+    if (m_added.empty())
+        return;
+    const std::int64_t first = m_added.front().first;
+    bool consecutive = true;
+    for (std::size_t k = 0; k < m_added.size() && consecutive; ++k)
+        consecutive = m_added[k].first - first == static_cast<std::int64_t>(k);
+    m_database.beginWork();
+    if (consecutive) {
+        // New rows in a row: one scan of their range reads them all, in row identity order.
+        Statement& range = rowRange();
+        range.bind(1, Variant(first));
+        range.bind(2, Variant(m_added.back().first));
+        const auto ending = range.resetOnExit();
+        for (const auto& [rowid, values] : m_added) {
+            if (!range.step() || range.integer(0) != rowid)
+                throw Error(ErrorNumber::UnexpectedChange,
+                            "A trigger of the registry " + describePath(m_database.Name()) +
+                                " removed the row just written to " + inQuotes(m_table) + "." + undone);
+            checkStored(range, 1, m_allColumns, values, 1);
+        }
+    } else {
+        for (const auto& [rowid, values] : m_added) {
+            Statement& reader = rowReader(m_addShape, m_allColumns);
+            reader.bind(1, Variant(rowid));
+            const auto ending = reader.resetOnExit();
+            if (!reader.step())
+                throw Error(ErrorNumber::UnexpectedChange,
+                            "A trigger of the registry " + describePath(m_database.Name()) +
+                                " removed the row just written to " + inQuotes(m_table) + "." + undone);
+            checkStored(reader, 0, m_allColumns, values, 1);
+        }
+    }
+    m_added.clear();
+}
+
+// Every column of the rows whose identity is from ?1 to ?2, with that identity first.
+Statement& RowWriter::rowRange() {
+    if (!m_rowRange) {
+        std::string names;
+        for (const std::string& column : m_columns)
+            names += ", " + quoteIdentifier(column);
+        m_rowRange = m_database.Prepare("SELECT rowid" + names + " FROM " + quoteIdentifier(m_table) +
+                                        " WHERE rowid BETWEEN ?1 AND ?2 ORDER BY rowid");
+    }
+    return m_rowRange;
 }
 
 // A value broke one of the table's rules. Our own tables name each rule "Field: rule"; rules

@@ -38,6 +38,18 @@ public:
     // Returns the identity of the row written. Throws as Recordset::Update describes.
     std::int64_t write(bool edit, std::int64_t rowid, const Values& buffer, const Values& original);
 
+    // Inside the caller's write transaction: inserts a new row of `row`, which gives a value for
+    // every column, checked as write() checks a new row, for bulk inserts. The row is read back
+    // with the rows added before it, by the next confirmAdded() and at the latest once
+    // `addedBatch` rows wait, before the transaction ends: rows added one after another are read
+    // by one scan of their range, not each by a statement of its own. Returns the identity of the
+    // new row. Throws as Recordset::Update describes; InvalidArgument when a value is missing.
+    std::int64_t add(Values row);
+    // Reads back every row add() wrote since the last read-back; throws UnexpectedChange, as
+    // write() does, when one is gone or does not hold exactly what was given.
+    void confirmAdded();
+    static constexpr std::size_t addedBatch = 256;
+
     // Whether the row `rowid` of `table` is there and holds exactly `values`, read afresh: how a
     // write whose commit failed is found to have landed after all.
     static bool rowHolds(Database& database, const std::string& table, std::int64_t rowid,
@@ -49,10 +61,15 @@ public:
 private:
     Statement& writeStatement(bool edit, const std::string& shape, const std::vector<std::size_t>& assigned);
     Statement& rowReader(const std::string& shape, const std::vector<std::size_t>& columns);
+    Statement& rowRange();
     void checkOriginalValues(const std::string& shape, std::int64_t rowid, const Values& original);
     std::int64_t checkWritten(bool edit, std::int64_t rowid, const std::string& shape,
                               const std::vector<std::size_t>& assigned, const Values& buffer, bool changed,
                               std::int64_t changes);
+    void checkStored(const Statement& reader, int first, const std::vector<std::size_t>& assigned, const Values& buffer,
+                     std::int64_t changes);
+    [[noreturn]] void refuseStored(std::size_t column, const Variant& given, const Variant& stored,
+                                   std::int64_t changes);
     [[noreturn]] void refuse(const SQLite::Exception& failure, const Values& buffer);
 
     Database& m_database;
@@ -61,6 +78,11 @@ private:
     std::unordered_map<std::string, Statement> m_writes;
     // Reads of chosen fields of one row by row identity, for the checks around a write.
     std::unordered_map<std::string, Statement> m_rowReaders;
+    // The rows add() wrote that are not yet read back, with the columns and shape of its insert.
+    std::vector<std::pair<std::int64_t, Values>> m_added;
+    std::vector<std::size_t> m_allColumns;
+    std::string m_addShape;
+    Statement m_rowRange;
 };
 
 } // namespace dao
