@@ -179,7 +179,6 @@ void backup(const std::string& path, const std::string& destination, Progress* s
                         "check the disk of " +
                         dao::inQuotes(destination) + ", then try again.");
     }
-    progress.finish();
     copy.place();
 }
 
