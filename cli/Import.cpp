@@ -135,14 +135,22 @@ struct Checked {
     std::string packed;               // Candidate: the record, packed for PackedRecords
 };
 
-// Settles checked records on a thread of its own, in the order they are handed over, so that
-// reading and checking a record overlaps comparing the records before it. Records travel in
+// An accepted record on its way to the row writer: its values as the table takes them.
+struct Row {
+    std::size_t line = 0;
+    std::string user;
+    dao::RowWriter::Values values;
+};
+
+// Settles items on a thread of its own, in the order they are handed over, so that preparing
+// one (reading and checking a record, making a row of it) overlaps settling the ones before it
+// (comparing it with the records before, writing it). Items travel in
 // batches, reused, and only a few batches wait at a time, so memory stays bounded however fast
 // the text arrives. The thread never outlives the object: whatever is thrown, the destructor
 // stops it and waits for it.
-class SettlingThread {
+template <class Item> class SettlingThread {
 public:
-    explicit SettlingThread(std::function<void(Checked&)> settle)
+    explicit SettlingThread(std::function<void(Item&)> settle)
         : m_settle(std::move(settle)), m_thread([this] { run(); }) {}
     SettlingThread(const SettlingThread&) = delete;
     SettlingThread& operator=(const SettlingThread&) = delete;
@@ -156,9 +164,9 @@ public:
             m_thread.join();
     }
 
-    // The record to fill next; it is settled after those filled before it. Throws what settling
+    // The item to fill next; it is settled after those filled before it. Throws what settling
     // threw, once it has stopped.
-    Checked& next() {
+    Item& next() {
         if (m_filling.count == batchSize) {
             handOver(std::move(m_filling));
             m_filling = freeBatch();
@@ -168,7 +176,7 @@ public:
         return m_filling.items[m_filling.count++];
     }
 
-    // Returns once every record filled is settled; throws what settling threw.
+    // Returns once every item filled is settled; throws what settling threw.
     void finish() {
         if (m_filling.count > 0)
             handOver(std::move(m_filling));
@@ -187,7 +195,7 @@ private:
     static constexpr std::size_t batchesWaiting = 8;
 
     struct Batch {
-        std::vector<Checked> items;
+        std::vector<Item> items;
         std::size_t count = 0;
     };
 
@@ -236,7 +244,7 @@ private:
         }
     }
 
-    const std::function<void(Checked&)> m_settle;
+    const std::function<void(Item&)> m_settle;
     Batch m_filling; // on the reading thread
     std::mutex m_mutex;
     std::condition_variable m_changed;
@@ -296,7 +304,7 @@ private:
         try {
             // Each record is checked on its own here and compared with the records before it on
             // the settling thread; both are done with the text's records before anything follows.
-            SettlingThread settling([this](Checked& item) { settle(item); });
+            SettlingThread<Checked> settling([this](Checked& item) { settle(item); });
             try {
                 CsvReader reader(csv, {fieldLimit(fields()), recordLimit});
                 reader.read([&](const CsvRecord& record) {
@@ -493,33 +501,41 @@ private:
         };
         m_database->write(
             [&] {
-                PackedRecords::Reader stored(m_accepted);
-                CsvRecord record;
-                while (stored.next(record)) {
-                    progress.advance();
-                    if (users && users->has(*record.fields[m_userColumn])) {
-                        m_result.addProblem({record.line, alreadyInRegistry(*record.fields[m_userColumn])});
-                        continue;
-                    }
-                    // Every value was accepted when read; text stands as it is, so it is not checked again.
-                    dao::RowWriter::Values buffer(m_columns.size());
-                    for (std::size_t i = 0; i < m_columns.size(); ++i) {
-                        const dao::Field& field = fields()[m_columns[i]];
-                        if (record.fields[i] && field.Type() == dao::FieldType::Text)
-                            buffer[i] = dao::Variant(std::move(*record.fields[i]));
-                        else
-                            AccountFormat::parse(field, record.fields[i], buffer[i].emplace());
+                // The rows are made here and written, each after the one before, on the settling
+                // thread, which alone uses the registry until they are all written.
+                SettlingThread<Row> writing([&](Row& row) {
+                    if (users && users->has(row.user)) {
+                        m_result.addProblem({row.line, alreadyInRegistry(row.user)});
+                        return;
                     }
                     try {
-                        *lastRow = writer.add(std::move(buffer));
+                        *lastRow = writer.add(std::move(row.values));
                         ++m_result.accounts;
                     } catch (const dao::Error& error) {
                         // A rule of this file's table that the program's definition lacks.
                         if (error.code() != dao::ErrorNumber::ValueRefused)
                             throw;
-                        m_result.addProblem({record.line, error.description()});
+                        m_result.addProblem({row.line, error.description()});
+                    }
+                });
+                PackedRecords::Reader stored(m_accepted);
+                CsvRecord record;
+                while (stored.next(record)) {
+                    progress.advance();
+                    Row& row = writing.next();
+                    row.line = record.line;
+                    row.user = *record.fields[m_userColumn];
+                    // Every value was accepted when read; text stands as it is, so it is not checked again.
+                    row.values = dao::RowWriter::Values(m_columns.size());
+                    for (std::size_t i = 0; i < m_columns.size(); ++i) {
+                        const dao::Field& field = fields()[m_columns[i]];
+                        if (record.fields[i] && field.Type() == dao::FieldType::Text)
+                            row.values[i] = dao::Variant(std::move(*record.fields[i]));
+                        else
+                            AccountFormat::parse(field, record.fields[i], row.values[i].emplace());
                     }
                 }
+                writing.finish();
                 writer.confirmAdded();
             },
             landed);
