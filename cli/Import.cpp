@@ -129,10 +129,10 @@ struct Checked {
     enum class Kind { Empty, Refused, Candidate };
     Kind kind = Kind::Empty;
     std::size_t line = 0;
-    std::string reasons;              // Refused: why; Candidate: why its fields are refused, or empty
-    std::optional<std::string> user;  // Candidate: its user name
-    std::string look;                 // Candidate whose user name is compared: the name's skeleton, or the name
-    std::string packed;               // Candidate: the record, packed for PackedRecords
+    std::string reasons;             // Refused: why; Candidate: why its fields are refused, or empty
+    std::optional<std::string> user; // Candidate: its user name
+    std::string look;                // Candidate whose user name is compared: the name's skeleton, or the name
+    std::string packed;              // Candidate: the record, packed for PackedRecords
 };
 
 // An accepted record on its way to the row writer: its values as the table takes them.
@@ -144,10 +144,10 @@ struct Row {
 
 // Settles items on a thread of its own, in the order they are handed over, so that preparing
 // one (reading and checking a record, making a row of it) overlaps settling the ones before it
-// (comparing it with the records before, writing it). Items travel in
-// batches, reused, and only a few batches wait at a time, so memory stays bounded however fast
-// the text arrives. The thread never outlives the object: whatever is thrown, the destructor
-// stops it and waits for it.
+// (comparing it with the records before, writing it). Items travel in batches, reused, and only
+// a few batches wait at a time, so memory stays bounded however fast the text arrives. What
+// settling throws stops the thread and is thrown again to the side that hands items over. The
+// thread never outlives the object: whatever is thrown, the destructor stops it and waits for it.
 template <class Item> class SettlingThread {
 public:
     explicit SettlingThread(std::function<void(Item&)> settle)
@@ -297,8 +297,9 @@ private:
     // Reads the whole text, refusing or keeping each record. Takes no lock for writing.
     void read(std::istream& csv, Progress& progress) {
         bool atHeader = true;
-        // A record of the text takes 64 bytes or more but for the shortest: room for the names of
-        // a file of known size is made at once instead of growing step by step.
+        // Room for the names of a file of known size (the total of progress's reading stage) is
+        // made at once, a name for every 64 bytes, as few records are shorter: growing the map
+        // step by step would place every name again at each step.
         if (namesCompared())
             m_firstLines.reserve(std::min<std::size_t>(progress.total() / 64, std::size_t{1} << 24));
         try {
