@@ -14,9 +14,15 @@
 #include "store/mdlDatabase.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <strings.h>
+#include <thread>
 #include <unordered_map>
 
 namespace cli {
@@ -117,6 +123,139 @@ std::string alreadyInRegistry(const std::string& user) {
     return "the user name " + dao::inQuotes(user) + " is already in the registry";
 }
 
+// A record as far as it can be checked on its own, on its way to being compared with the records
+// before it.
+struct Checked {
+    enum class Kind { Empty, Refused, Candidate };
+    Kind kind = Kind::Empty;
+    std::size_t line = 0;
+    std::string reasons;             // Refused: why; Candidate: why its fields are refused, or empty
+    std::optional<std::string> user; // Candidate: its user name
+    std::string look;                // Candidate whose user name is compared: the name's skeleton, or the name
+    std::string packed;              // Candidate: the record, packed for PackedRecords
+};
+
+// An accepted record on its way to the row writer: its values as the table takes them.
+struct Row {
+    std::size_t line = 0;
+    std::string user;
+    dao::RowWriter::Values values;
+};
+
+// Settles items on a thread of its own, in the order they are handed over, so that preparing
+// one (reading and checking a record, making a row of it) overlaps settling the ones before it
+// (comparing it with the records before, writing it). Items travel in batches, reused, and only
+// a few batches wait at a time, so memory stays bounded however fast the text arrives. What
+// settling throws stops the thread and is thrown again to the side that hands items over. The
+// thread never outlives the object: whatever is thrown, the destructor stops it and waits for it.
+template <class Item> class SettlingThread {
+public:
+    explicit SettlingThread(std::function<void(Item&)> settle)
+        : m_settle(std::move(settle)), m_thread([this] { run(); }) {}
+    SettlingThread(const SettlingThread&) = delete;
+    SettlingThread& operator=(const SettlingThread&) = delete;
+    ~SettlingThread() {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_closing = m_abandoned = true;
+        }
+        m_changed.notify_all();
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+    // The item to fill next; it is settled after those filled before it. Throws what settling
+    // threw, once it has stopped.
+    Item& next() {
+        if (m_filling.count == batchSize) {
+            handOver(std::move(m_filling));
+            m_filling = freeBatch();
+        }
+        if (m_filling.items.size() < batchSize)
+            m_filling.items.resize(batchSize);
+        return m_filling.items[m_filling.count++];
+    }
+
+    // Returns once every item filled is settled; throws what settling threw.
+    void finish() {
+        if (m_filling.count > 0)
+            handOver(std::move(m_filling));
+        {
+            const std::lock_guard lock(m_mutex);
+            m_closing = true;
+        }
+        m_changed.notify_all();
+        m_thread.join();
+        if (m_error)
+            std::rethrow_exception(m_error);
+    }
+
+private:
+    static constexpr std::size_t batchSize = 512;
+    static constexpr std::size_t batchesWaiting = 8;
+
+    struct Batch {
+        std::vector<Item> items;
+        std::size_t count = 0;
+    };
+
+    void handOver(Batch&& batch) {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_waiting.size() < batchesWaiting || m_error; });
+        if (m_error)
+            std::rethrow_exception(m_error);
+        m_waiting.push_back(std::move(batch));
+        lock.unlock();
+        m_changed.notify_all();
+    }
+
+    Batch freeBatch() {
+        const std::lock_guard lock(m_mutex);
+        if (m_free.empty())
+            return {};
+        Batch batch = std::move(m_free.back());
+        m_free.pop_back();
+        batch.count = 0;
+        return batch;
+    }
+
+    void run() {
+        try {
+            for (;;) {
+                std::unique_lock lock(m_mutex);
+                m_changed.wait(lock, [&] { return !m_waiting.empty() || m_closing; });
+                if (m_abandoned || m_waiting.empty())
+                    return;
+                Batch batch = std::move(m_waiting.front());
+                m_waiting.pop_front();
+                lock.unlock();
+                m_changed.notify_all();
+                for (std::size_t i = 0; i < batch.count; ++i)
+                    m_settle(batch.items[i]);
+                lock.lock();
+                m_free.push_back(std::move(batch));
+            }
+        } catch (...) {
+            {
+                const std::lock_guard lock(m_mutex);
+                m_error = std::current_exception();
+            }
+            m_changed.notify_all();
+        }
+    }
+
+    const std::function<void(Item&)> m_settle;
+    Batch m_filling; // on the reading thread
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Batch> m_waiting;
+    std::vector<Batch> m_free;
+    bool m_closing = false;
+    bool m_abandoned = false;
+    std::exception_ptr m_error;
+    std::thread m_thread; // last: started once all the above exist
+};
+
 // One import of a CSV text into a registry. The whole text is read and checked before the write
 // lock is taken: however slowly it arrives, other programs go on saving meanwhile, and a text
 // with any problem never takes the lock at all. The accepted records wait, packed, for the
@@ -158,18 +297,32 @@ private:
     // Reads the whole text, refusing or keeping each record. Takes no lock for writing.
     void read(std::istream& csv, Progress& progress) {
         bool atHeader = true;
+        // Room for the names of a file of known size (the total of progress's reading stage) is
+        // made at once, a name for every 64 bytes, as few records are shorter: growing the map
+        // step by step would place every name again at each step.
+        if (namesCompared())
+            m_firstLines.reserve(std::min<std::size_t>(progress.total() / 64, std::size_t{1} << 24));
         try {
-            CsvReader reader(csv, {fieldLimit(fields()), recordLimit});
-            reader.read([&](const CsvRecord& record) {
-                if (atHeader) {
-                    atHeader = false;
-                    takeHeader(record);
-                    return;
-                }
-                progress.setPosition(reader.bytesRead());
-                progress.advance();
-                take(record);
-            });
+            // Each record is checked on its own here and compared with the records before it on
+            // the settling thread; both are done with the text's records before anything follows.
+            SettlingThread<Checked> settling([this](Checked& item) { settle(item); });
+            try {
+                CsvReader reader(csv, {fieldLimit(fields()), recordLimit});
+                reader.read([&](const CsvRecord& record) {
+                    if (atHeader) {
+                        atHeader = false;
+                        takeHeader(record);
+                        return;
+                    }
+                    progress.setPosition(reader.bytesRead());
+                    progress.advance();
+                    check(record, settling.next());
+                });
+            } catch (const CsvSyntaxError&) {
+                settling.finish(); // the records before it are refused or kept as ever
+                throw;
+            }
+            settling.finish();
             if (atHeader)
                 m_result.addProblem({1, "the CSV text is empty; it needs at least a header naming the columns"});
         } catch (const UnusableHeader&) {
@@ -196,18 +349,25 @@ private:
         m_userColumn = static_cast<std::size_t>(std::find(m_columns.begin(), m_columns.end(), 0) - m_columns.begin());
     }
 
-    // Keeps `record` for writing, or adds the problem that refuses it with all its reasons.
-    void take(const CsvRecord& record) {
+    // What can be told of `record` on its own, into `item`: whether it is empty, refused for its
+    // count of fields, or a candidate with the reasons its fields give and the look of its user
+    // name. Runs on the reading thread.
+    void check(const CsvRecord& record, Checked& item) {
+        item.line = record.line;
+        item.reasons.clear();
         if (isEmpty(record)) {
-            ++m_result.emptyRecords;
+            item.kind = Checked::Kind::Empty;
             return;
         }
         if (record.fields.size() != m_columns.size()) {
-            m_result.addProblem({record.line, "the record has " + std::to_string(record.fields.size()) +
-                                                  " fields; the header names " + std::to_string(m_columns.size())});
+            item.kind = Checked::Kind::Refused;
+            item.reasons = "the record has " + std::to_string(record.fields.size()) + " fields; the header names " +
+                           std::to_string(m_columns.size());
             return;
         }
-        std::string reasons;
+        item.kind = Checked::Kind::Candidate;
+        item.user = record.fields[m_userColumn];
+        std::string& reasons = item.reasons;
         for (std::size_t i = 0; i < m_columns.size(); ++i) {
             const std::string reason = AccountFormat::refusal(fields()[m_columns[i]], record.fields[i]);
             if (!reason.empty()) {
@@ -216,18 +376,40 @@ private:
             }
         }
         const auto& user = record.fields[m_userColumn];
-        FirstUse* newName = nullptr; // the first of its look, when the record is the first
         if (!user) {
             reasons += std::string(reasons.empty() ? "" : "; ") + "the record has no user name";
-        } else if (!m_options.allowDuplicateUsers || !m_options.allowLookAlikeUsers) {
+        } else if (namesCompared()) {
             const bool lookAlikes = !m_options.allowLookAlikeUsers;
             if (const std::string space = lookAlikes ? dao::NameLook::edgeSpace(*user) : std::string(); !space.empty())
                 reasons +=
                     std::string(reasons.empty() ? "" : "; ") + "the user name " + dao::inQuotes(*user) + " " + space;
+            item.look = lookAlikes ? dao::NameLook::skeleton(*user) : *user;
+        }
+        if (reasons.empty())
+            PackedRecords::pack(record, item.packed);
+    }
+
+    bool namesCompared() const { return !m_options.allowDuplicateUsers || !m_options.allowLookAlikeUsers; }
+
+    // Keeps the record `item` holds for writing, or adds the problem that refuses it with all its
+    // reasons, once it is compared with the records before it. Runs on the settling thread, the
+    // records in the order of the text.
+    void settle(Checked& item) {
+        if (item.kind == Checked::Kind::Empty) {
+            ++m_result.emptyRecords;
+            return;
+        }
+        if (item.kind == Checked::Kind::Refused) {
+            m_result.addProblem({item.line, std::move(item.reasons)});
+            return;
+        }
+        std::string& reasons = item.reasons;
+        const auto& user = item.user;
+        FirstUse* newName = nullptr; // the first of its look, when the record is the first
+        if (user && namesCompared()) {
             // The editor only ever opens the first account of a name, and an operator cannot tell
             // names that look alike apart.
-            const auto [first, added] = m_firstLines.try_emplace(lookAlikes ? dao::NameLook::skeleton(*user) : *user,
-                                                                 FirstUse{record.line, *user});
+            const auto [first, added] = m_firstLines.try_emplace(std::move(item.look), FirstUse{item.line, *user});
             if (added) {
                 newName = &first->second;
             } else if (first->second.name != *user) {
@@ -249,9 +431,9 @@ private:
             }
         }
         if (!reasons.empty()) {
-            m_result.addProblem({record.line, reasons});
+            m_result.addProblem({item.line, std::move(reasons)});
         } else {
-            m_accepted.append(record);
+            m_accepted.appendPacked(item.packed);
             if (newName)
                 newName->accepted = true;
         }
@@ -320,33 +502,41 @@ private:
         };
         m_database->write(
             [&] {
-                PackedRecords::Reader stored(m_accepted);
-                CsvRecord record;
-                while (stored.next(record)) {
-                    progress.advance();
-                    if (users && users->has(*record.fields[m_userColumn])) {
-                        m_result.addProblem({record.line, alreadyInRegistry(*record.fields[m_userColumn])});
-                        continue;
-                    }
-                    // Every value was accepted when read; text stands as it is, so it is not checked again.
-                    dao::RowWriter::Values buffer(m_columns.size());
-                    for (std::size_t i = 0; i < m_columns.size(); ++i) {
-                        const dao::Field& field = fields()[m_columns[i]];
-                        if (record.fields[i] && field.Type() == dao::FieldType::Text)
-                            buffer[i] = dao::Variant(std::move(*record.fields[i]));
-                        else
-                            AccountFormat::parse(field, record.fields[i], buffer[i].emplace());
+                // The rows are made here and written, each after the one before, on the settling
+                // thread, which alone uses the registry until they are all written.
+                SettlingThread<Row> writing([&](Row& row) {
+                    if (users && users->has(row.user)) {
+                        m_result.addProblem({row.line, alreadyInRegistry(row.user)});
+                        return;
                     }
                     try {
-                        *lastRow = writer.add(std::move(buffer));
+                        *lastRow = writer.add(std::move(row.values));
                         ++m_result.accounts;
                     } catch (const dao::Error& error) {
                         // A rule of this file's table that the program's definition lacks.
                         if (error.code() != dao::ErrorNumber::ValueRefused)
                             throw;
-                        m_result.addProblem({record.line, error.description()});
+                        m_result.addProblem({row.line, error.description()});
+                    }
+                });
+                PackedRecords::Reader stored(m_accepted);
+                CsvRecord record;
+                while (stored.next(record)) {
+                    progress.advance();
+                    Row& row = writing.next();
+                    row.line = record.line;
+                    row.user = *record.fields[m_userColumn];
+                    // Every value was accepted when read; text stands as it is, so it is not checked again.
+                    row.values = dao::RowWriter::Values(m_columns.size());
+                    for (std::size_t i = 0; i < m_columns.size(); ++i) {
+                        const dao::Field& field = fields()[m_columns[i]];
+                        if (record.fields[i] && field.Type() == dao::FieldType::Text)
+                            row.values[i] = dao::Variant(std::move(*record.fields[i]));
+                        else
+                            AccountFormat::parse(field, record.fields[i], row.values[i].emplace());
                     }
                 }
+                writing.finish();
                 writer.confirmAdded();
             },
             landed);

@@ -33,19 +33,27 @@ std::size_t getNumber(const std::string& in, std::size_t& offset) {
 // A record is its line, its count of fields, and each field as its length plus one (0: null)
 // followed by its bytes. A record never spans two blocks.
 void PackedRecords::append(const CsvRecord& record) {
-    m_packed.clear();
-    putNumber(m_packed, record.line);
-    putNumber(m_packed, record.fields.size());
+    pack(record, m_packed);
+    appendPacked(m_packed);
+}
+
+void PackedRecords::pack(const CsvRecord& record, std::string& packed) {
+    packed.clear();
+    putNumber(packed, record.line);
+    putNumber(packed, record.fields.size());
     for (const auto& field : record.fields) {
-        putNumber(m_packed, field ? field->size() + 1 : 0);
+        putNumber(packed, field ? field->size() + 1 : 0);
         if (field)
-            m_packed += *field;
+            packed += *field;
     }
-    if (m_blocks.empty() || m_blocks.back().capacity() - m_blocks.back().size() < m_packed.size()) {
+}
+
+void PackedRecords::appendPacked(const std::string& packed) {
+    if (m_blocks.empty() || m_blocks.back().capacity() - m_blocks.back().size() < packed.size()) {
         m_blocks.emplace_back();
-        m_blocks.back().reserve(std::max(blockBytes, m_packed.size()));
+        m_blocks.back().reserve(std::max(blockBytes, packed.size()));
     }
-    m_blocks.back() += m_packed;
+    m_blocks.back() += packed;
     ++m_count;
 }
 

@@ -16,6 +16,10 @@ namespace cli {
 class PackedRecords {
 public:
     void append(const CsvRecord& record);
+    // `record` as append keeps it, into `packed`, so that it may be packed on one thread and kept on another.
+    static void pack(const CsvRecord& record, std::string& packed);
+    // Keeps a record `pack` made.
+    void appendPacked(const std::string& packed);
     std::size_t size() const { return m_count; }
 
     // The records in the order they were added.

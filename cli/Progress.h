@@ -56,6 +56,7 @@ public:
     void finish();
 
     std::size_t done() const { return m_done; }
+    std::size_t total() const { return m_total; }
     bool enabled() const { return m_enabled; }
     // Whole items a second since the start; 0 before a measurable time has passed.
     double rate() const;

@@ -368,6 +368,48 @@ TEST_F(OperationsTest, AFieldOrRecordLongerThanAnyIsRefusedAtOnce) {
     EXPECT_EQ(listed(path), "");
 }
 
+// Records are read, compared with those before them and written in batches: what comes of
+// each, whichever batch it falls in, is what comes of it alone in a short text.
+TEST_F(OperationsTest, ThousandsOfRecordsAreComparedAndWrittenInTheFileOrder) {
+    struct Case {
+        std::map<std::size_t, std::string> replaced; // line and its user name, over n<line>
+        std::vector<std::pair<std::size_t, std::string>> problems;
+    };
+    const Case cases[] = {
+        {{}, {}},
+        {{{2001, "n2"}, {2502, "nl0"}, {2999, "keep"}},
+         {{2001, "\"n2\" is already on line 2"},
+          {2502, "\"nl0\" looks like \"n10\" on line 10"},
+          {2999, "\"keep\" is already in the registry"}}},
+    };
+    for (const Case& test : cases) {
+        const std::string path = newRegistry("case" + std::to_string(test.problems.size()) + ".dat");
+        ASSERT_TRUE(import(path, "User,Password\nkeep,me\n").problems.empty());
+        std::string csv = "User,Password\n";
+        for (std::size_t line = 2; line <= 3001; ++line) {
+            const auto name = test.replaced.find(line);
+            csv += (name == test.replaced.end() ? "n" + std::to_string(line) : name->second) + ",pw\n";
+        }
+        const ImportResult result = import(path, csv);
+        ASSERT_EQ(result.problems.size(), test.problems.size());
+        for (std::size_t i = 0; i < test.problems.size(); ++i) {
+            EXPECT_EQ(result.problems[i].line, test.problems[i].first);
+            EXPECT_NE(result.problems[i].reason.find(test.problems[i].second), std::string::npos)
+                << result.problems[i].reason;
+        }
+        if (test.problems.empty()) {
+            EXPECT_EQ(result.accounts, 3000u);
+            const std::vector<std::string> stored = rows(path);
+            ASSERT_EQ(stored.size(), 3001u);
+            EXPECT_EQ(stored[1].rfind("'n2'|'pw'|", 0), 0u) << stored[1];
+            EXPECT_EQ(stored[3000].rfind("'n3001'|'pw'|", 0), 0u) << stored[3000];
+        } else {
+            EXPECT_EQ(result.accounts, 0u);
+            EXPECT_EQ(listed(path), "keep\n");
+        }
+    }
+}
+
 TEST_F(OperationsTest, MillionsOfRefusedRecordsKeepAHundredAndCountTheRest) {
     const std::string path = newRegistry();
     std::string csv = "User,Password\r\n";
