@@ -503,21 +503,32 @@ private:
         m_database->write(
             [&] {
                 // The rows are made here and written, each after the one before, on the settling
-                // thread, which alone uses the registry until they are all written.
+                // thread, which alone uses the registry until they are all written: gathered, so
+                // that one statement inserts several.
+                std::vector<dao::RowWriter::Values> gathered;
+                std::vector<std::size_t> lines;
+                const auto writeGathered = [&] {
+                    std::size_t refused = 0;
+                    const std::int64_t last = writer.addRows(gathered, [&](std::size_t k, const dao::Error& error) {
+                        // A rule of this file's table that the program's definition lacks.
+                        m_result.addProblem({lines[k], error.description()});
+                        ++refused;
+                    });
+                    if (last != 0)
+                        *lastRow = last;
+                    m_result.accounts += gathered.size() - refused;
+                    gathered.clear();
+                    lines.clear();
+                };
                 SettlingThread<Row> writing([&](Row& row) {
                     if (users && users->has(row.user)) {
                         m_result.addProblem({row.line, alreadyInRegistry(row.user)});
                         return;
                     }
-                    try {
-                        *lastRow = writer.add(std::move(row.values));
-                        ++m_result.accounts;
-                    } catch (const dao::Error& error) {
-                        // A rule of this file's table that the program's definition lacks.
-                        if (error.code() != dao::ErrorNumber::ValueRefused)
-                            throw;
-                        m_result.addProblem({row.line, error.description()});
-                    }
+                    gathered.push_back(std::move(row.values));
+                    lines.push_back(row.line);
+                    if (gathered.size() == dao::RowWriter::rowsPerInsert)
+                        writeGathered();
                 });
                 PackedRecords::Reader stored(m_accepted);
                 CsvRecord record;
@@ -531,12 +542,13 @@ private:
                     for (std::size_t i = 0; i < m_columns.size(); ++i) {
                         const dao::Field& field = fields()[m_columns[i]];
                         if (record.fields[i] && field.Type() == dao::FieldType::Text)
-                            row.values[i] = dao::Variant(std::move(*record.fields[i]));
+                            row.values[i].emplace(std::move(*record.fields[i]));
                         else
                             AccountFormat::parse(field, record.fields[i], row.values[i].emplace());
                     }
                 }
                 writing.finish();
+                writeGathered(); // here, as the settling thread has ended
                 writer.confirmAdded();
             },
             landed);

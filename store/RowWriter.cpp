@@ -7,10 +7,12 @@
 #include "store/ServersFields.h"
 #include "store/Utf8.h"
 
+#include <SQLiteCpp/Database.h>
 #include <SQLiteCpp/Exception.h>
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <limits>
 
 namespace dao {
 
@@ -27,6 +29,8 @@ void RowWriter::close() {
     m_writes.clear();
     m_rowReaders.clear();
     m_rowRange.finalize();
+    m_insertRows.finalize();
+    m_largestRow.finalize();
     m_added.clear();
 }
 
@@ -214,16 +218,20 @@ void RowWriter::refuseStored(std::size_t column, const Variant& given, const Var
                                                    inQuotes(m_table) + "." + undone);
 }
 
+void RowWriter::useAllColumns() {
+    if (m_allColumns.size() == m_columns.size())
+        return;
+    m_allColumns.clear();
+    for (std::size_t i = 0; i < m_columns.size(); ++i)
+        m_allColumns.push_back(i);
+    m_addShape = "A" + std::string(m_columns.size(), '+');
+}
+
 std::int64_t RowWriter::add(Values row) {
     if (row.size() != m_columns.size() || std::find(row.begin(), row.end(), std::nullopt) != row.end())
         throw Error(ErrorNumber::InvalidArgument,
                     "A new row of " + inQuotes(m_table) + " needs a value for every column.");
-    if (m_allColumns.size() != m_columns.size()) {
-        m_allColumns.clear();
-        for (std::size_t i = 0; i < m_columns.size(); ++i)
-            m_allColumns.push_back(i);
-        m_addShape = "A" + std::string(m_columns.size(), '+');
-    }
+    useAllColumns();
     Statement& insert = writeStatement(false, m_addShape, m_allColumns);
     for (std::size_t i = 0; i < row.size(); ++i)
         insert.bindReference(static_cast<int>(i + 1), *row[i]);
@@ -248,7 +256,7 @@ std::int64_t RowWriter::add(Values row) {
                         " along with the one written to " + inQuotes(m_table) + "." + undone);
     const std::int64_t rowid = m_database.lastInsertRowid();
     m_added.emplace_back(rowid, std::move(row));
-    if (m_added.size() == addedBatch)
+    if (m_added.size() >= addedBatch)
         confirmAdded();
     return rowid;
 }
@@ -299,6 +307,128 @@ Statement& RowWriter::rowRange() {
                                         " WHERE rowid BETWEEN ?1 AND ?2 ORDER BY rowid");
     }
     return m_rowRange;
+}
+
+std::int64_t RowWriter::addRows(std::vector<Values>& rows,
+                                const std::function<void(std::size_t, const Error&)>& refused) {
+    std::int64_t last = 0;
+    const auto addOne = [&](std::size_t k) {
+        try {
+            last = add(std::move(rows[k]));
+        } catch (const Error& error) {
+            if (error.code() != ErrorNumber::ValueRefused)
+                throw;
+            refused(k, error);
+        }
+    };
+    std::size_t done = 0;
+    for (; rows.size() - done >= rowsPerInsert; done += rowsPerInsert) {
+        std::optional<std::int64_t> written;
+        if (rowsInsertable())
+            written = insertRows(rows, done);
+        if (written)
+            last = *written;
+        else
+            for (std::size_t k = done; k < done + rowsPerInsert; ++k)
+                addOne(k);
+    }
+    for (; done < rows.size(); ++done)
+        addOne(done);
+    return last;
+}
+
+// Whether the identities of the rows one insert adds can be told from the last of them: none of
+// the columns written may be the row identity under another name (an INTEGER PRIMARY KEY, taken
+// to be one when in doubt), and the statement's values must stay within SQLite's bound.
+bool RowWriter::rowsInsertable() {
+    if (m_rowsInsertable)
+        return *m_rowsInsertable;
+    sqlite3* connection = m_database.connection().getHandle();
+    bool insertable = m_columns.size() * rowsPerInsert <=
+                      static_cast<std::size_t>(sqlite3_limit(connection, SQLITE_LIMIT_VARIABLE_NUMBER, -1));
+    for (std::size_t i = 0; i < m_columns.size() && insertable; ++i) {
+        const char* type = nullptr;
+        int primaryKey = 0;
+        insertable = sqlite3_table_column_metadata(connection, "main", m_table.c_str(), m_columns[i].c_str(), &type,
+                                                   nullptr, nullptr, &primaryKey, nullptr) == SQLITE_OK &&
+                     !(primaryKey && type && sqlite3_stricmp(type, "INTEGER") == 0);
+    }
+    m_rowsInsertable = insertable;
+    return insertable;
+}
+
+// Inserts rowsPerInsert rows of `rows` from `first` on by one statement, each read back as add()'s
+// are. Returns the identity of the last, or nullopt, with nothing written, when they are to be
+// added one at a time: when the table's identities are drawn at random, or when a rule of the
+// table refused one of them (the statement undoes its rows; add() names the row refused).
+std::optional<std::int64_t> RowWriter::insertRows(std::vector<Values>& rows, std::size_t first) {
+    useAllColumns();
+    const std::size_t width = m_columns.size();
+    const std::string table = quoteIdentifier(m_table);
+    if (!m_insertRows) {
+        std::string names;
+        std::string row;
+        for (std::size_t i = 0; i < width; ++i) {
+            names += (i ? ", " : "") + quoteIdentifier(m_columns[i]);
+            row += i ? ", ?" : "(?";
+        }
+        row += ")";
+        std::string values;
+        for (std::size_t k = 0; k < rowsPerInsert; ++k)
+            values += (k ? ", " : "") + row;
+        m_insertRows = m_database.Prepare("INSERT OR ABORT INTO " + table + " (" + names + ") VALUES " + values);
+        m_largestRow = m_database.Prepare("SELECT max(rowid) FROM " + table);
+    }
+    for (std::size_t k = first; k < first + rowsPerInsert; ++k)
+        if (rows[k].size() != width || std::find(rows[k].begin(), rows[k].end(), std::nullopt) != rows[k].end())
+            throw Error(ErrorNumber::InvalidArgument,
+                        "A new row of " + inQuotes(m_table) + " needs a value for every column.");
+
+    m_database.beginWork();
+    std::int64_t largest = 0;
+    {
+        const auto ending = m_largestRow.resetOnExit();
+        if (m_largestRow.step() && !m_largestRow.isNull(0))
+            largest = m_largestRow.integer(0);
+    }
+    // Once the largest identity is taken, SQLite draws new ones at random.
+    const auto count = static_cast<std::int64_t>(rowsPerInsert);
+    if (largest > std::numeric_limits<std::int64_t>::max() - count)
+        return std::nullopt;
+
+    for (std::size_t k = 0; k < rowsPerInsert; ++k)
+        for (std::size_t i = 0; i < width; ++i)
+            m_insertRows.bindReference(static_cast<int>(k * width + i + 1), *rows[first + k][i]);
+    const std::int64_t changesBefore = m_database.totalChanges();
+    std::int64_t inserted = 0;
+    try {
+        inserted = m_insertRows.run();
+    } catch (const SQLite::Exception& failure) {
+        if (failure.getErrorCode() == SQLITE_CONSTRAINT)
+            return std::nullopt;
+        throw;
+    }
+    const std::int64_t changes = m_database.totalChanges() - changesBefore;
+    if (inserted != count)
+        throw Error(ErrorNumber::UnexpectedChange, "A trigger of the registry " + describePath(m_database.Name()) +
+                                                       " ignored the write to " + inQuotes(m_table) + "." + undone);
+    if (changes != count)
+        throw Error(ErrorNumber::UnexpectedChange,
+                    "A trigger of the registry " + describePath(m_database.Name()) + " changed " +
+                        std::to_string(changes - count) + (changes == count + 1 ? " other row" : " other rows") +
+                        " along with the one written to " + inQuotes(m_table) + "." + undone);
+    // Each new row took the identity after the largest, so the rows' identities follow one another
+    // up to the last; the read-back finds each by it, and every row above `largest` is a new one.
+    const std::int64_t last = m_database.lastInsertRowid();
+    if (last - count < largest)
+        throw Error(ErrorNumber::UnexpectedChange, "A trigger of the registry " + describePath(m_database.Name()) +
+                                                       " removed the row just written to " + inQuotes(m_table) + "." +
+                                                       undone);
+    for (std::size_t k = 0; k < rowsPerInsert; ++k)
+        m_added.emplace_back(last - count + 1 + static_cast<std::int64_t>(k), std::move(rows[first + k]));
+    if (m_added.size() >= addedBatch)
+        confirmAdded();
+    return last;
 }
 
 // A value broke one of the table's rules. Our own tables name each rule "Field: rule"; rules

@@ -5,6 +5,7 @@
 #include "store/Variant.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -18,6 +19,7 @@ class Exception;
 namespace dao {
 
 class Database;
+class Error;
 
 // The checked write under a Recordset: one row's assigned fields written with the table's own
 // rules, never trusting that the write landed as given. Before writing, the row must still hold
@@ -50,6 +52,17 @@ public:
     void confirmAdded();
     static constexpr std::size_t addedBatch = 256;
 
+    // Inside the caller's write transaction, on a table no trigger of which runs on an insert (the
+    // caller's write guard refuses them): inserts each of `rows` in order, checked and read back
+    // as add() does, up to rowsPerInsert of them by one statement; rows past the last full
+    // statement, and every row where the new rows' identities would not follow one another, are
+    // added one at a time. A row that a rule of the table refuses (ValueRefused) is not written
+    // and is passed to `refused` with its index in `rows`; the rows around it are written. Every
+    // other failure is thrown as add() throws it. The rows are left moved from. Returns the
+    // identity of the last row written, 0 when none was.
+    std::int64_t addRows(std::vector<Values>& rows, const std::function<void(std::size_t, const Error&)>& refused);
+    static constexpr std::size_t rowsPerInsert = 64;
+
     // Whether the row `rowid` of `table` is there and holds exactly `values`, read afresh: how a
     // write whose commit failed is found to have landed after all.
     static bool rowHolds(Database& database, const std::string& table, std::int64_t rowid,
@@ -62,6 +75,9 @@ private:
     Statement& writeStatement(bool edit, const std::string& shape, const std::vector<std::size_t>& assigned);
     Statement& rowReader(const std::string& shape, const std::vector<std::size_t>& columns);
     Statement& rowRange();
+    void useAllColumns();
+    bool rowsInsertable();
+    std::optional<std::int64_t> insertRows(std::vector<Values>& rows, std::size_t first);
     void checkOriginalValues(const std::string& shape, std::int64_t rowid, const Values& original);
     std::int64_t checkWritten(bool edit, std::int64_t rowid, const std::string& shape,
                               const std::vector<std::size_t>& assigned, const Values& buffer, bool changed,
@@ -83,6 +99,10 @@ private:
     std::vector<std::size_t> m_allColumns;
     std::string m_addShape;
     Statement m_rowRange;
+    // addRows(): the insert of rowsPerInsert rows, and the largest row identity before it.
+    Statement m_insertRows;
+    Statement m_largestRow;
+    std::optional<bool> m_rowsInsertable; // whether addRows() may insert several rows by one statement
 };
 
 } // namespace dao

@@ -410,6 +410,25 @@ TEST_F(OperationsTest, ThousandsOfRecordsAreComparedAndWrittenInTheFileOrder) {
     }
 }
 
+// Rows are written several to a statement: a record that a rule of the file's table refuses,
+// which the program does not know, is named with its line, within a statement's rows or after.
+TEST_F(OperationsTest, ARecordRefusedByARuleOfTheFileIsNamedWithItsLineAmongTheRowsWritten) {
+    const std::string path = newRegistry();
+    OtherProgram(path).exec("CREATE UNIQUE INDEX PasswordOnce ON Servers (Password)");
+    std::string csv = "User,Password\n";
+    for (std::size_t line = 2; line <= 151; ++line)
+        csv += "n" + std::to_string(line) + "," +
+               (line == 2 || line == 12 || line == 140 ? "same" : "pw" + std::to_string(line)) + "\n";
+    const ImportResult result = import(path, csv);
+    ASSERT_EQ(result.problems.size(), 2u);
+    EXPECT_EQ(result.problems[0].line, 12u);
+    EXPECT_EQ(result.problems[1].line, 140u);
+    for (const auto& problem : result.problems)
+        EXPECT_NE(problem.reason.find("The value for \"Password\" was refused"), std::string::npos) << problem.reason;
+    EXPECT_EQ(result.accounts, 0u);
+    EXPECT_EQ(listed(path), "");
+}
+
 TEST_F(OperationsTest, MillionsOfRefusedRecordsKeepAHundredAndCountTheRest) {
     const std::string path = newRegistry();
     std::string csv = "User,Password\r\n";
