@@ -9,13 +9,11 @@
 #include "cli/TerminalText.h"
 #include "store/Error.h"
 
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -140,9 +138,7 @@ void setBackupHookForTesting(std::function<void(const std::string&, const std::s
 }
 
 void backup(const std::string& path, const std::string& destination, Progress* shown) {
-    std::ostringstream unused;
-    Progress quiet(unused, false, {});
-    Progress& progress = shown ? *shown : quiet;
+    Progress& progress = shown ? *shown : Progress::none();
     auto source = openRegistry(path, true);
     struct stat sourceStatus {};
     if (::stat(path.c_str(), &sourceStatus) != 0)

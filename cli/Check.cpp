@@ -16,7 +16,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
 #include <unordered_map>
 
 namespace cli {
@@ -145,10 +144,7 @@ public:
         try {
             const dao::TableDef servers = database.TableDefs("Servers");
             for (const dao::Field& field : mdlDatabase::ServersFields()) {
-                bool found = false;
-                for (const dao::Field& stored : servers.Fields())
-                    found = found || dao::sameName(stored.Name(), field.Name());
-                if (found)
+                if (servers.HasField(field.Name()))
                     present.push_back(field);
                 else
                     find(m_report.tableProblems,
@@ -323,9 +319,7 @@ std::chrono::milliseconds checkTimeLimit(const std::string& path) {
 }
 
 CheckReport checkRegistry(const std::string& path, bool timeLimit, Progress* shown) {
-    std::ostringstream unused;
-    Progress quiet(unused, false, {});
-    Progress& progress = shown ? *shown : quiet;
+    Progress& progress = shown ? *shown : Progress::none();
     CheckReport report;
     Checker checker(path, report, progress);
     bool hotJournal = false;

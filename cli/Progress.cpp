@@ -74,6 +74,12 @@ void Progress::nextStage(std::string label, std::size_t total, std::string items
         show();
 }
 
+Progress& Progress::none() {
+    static std::ostringstream nowhere; // never written to: a disabled progress draws nothing
+    thread_local Progress quiet(nowhere, false, {});
+    return quiet;
+}
+
 void Progress::finish() {
     clearLine();
     m_enabled = false;

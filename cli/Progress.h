@@ -62,6 +62,8 @@ public:
     double rate() const;
 
     static Progress disabled(std::ostream& output) { return Progress(output, false, {}); }
+    // One disabled progress of this thread, for work run without one to show.
+    static Progress& none();
 
 private:
     void maybeShow();

@@ -16,7 +16,6 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -69,13 +68,9 @@ std::vector<std::string> unrepairable(dao::Database& database) {
     }
     try {
         const dao::TableDef servers = database.TableDefs("Servers");
-        for (const dao::Field& field : mdlDatabase::ServersFields()) {
-            bool present = false;
-            for (const dao::Field& stored : servers.Fields())
-                present = present || dao::sameName(stored.Name(), field.Name());
-            if (!present)
+        for (const dao::Field& field : mdlDatabase::ServersFields())
+            if (!servers.HasField(field.Name()))
                 found.push_back("the table \"Servers\" has no column " + dao::inQuotes(field.Name()) + ".");
-        }
     } catch (const dao::Error&) {
         // "Servers" is not a table: the validation said so above.
     }
@@ -95,9 +90,7 @@ void confirmOpens(const std::string& path) {
 } // namespace
 
 RepairReport repairRegistry(const std::string& path, Progress* shown) {
-    std::ostringstream unused;
-    Progress quiet(unused, false, {});
-    Progress& progress = shown ? *shown : quiet;
+    Progress& progress = shown ? *shown : Progress::none();
     RepairReport report;
     std::unique_ptr<dao::Database> database;
     try {

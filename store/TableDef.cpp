@@ -16,10 +16,14 @@ Field TableDef::CreateField(const std::string& name, FieldType type, int size) c
     return Field(name, type, size);
 }
 
+bool TableDef::HasField(std::string_view name) const {
+    return std::any_of(m_fields.begin(), m_fields.end(), [&](const Field& f) { return sameName(f.Name(), name); });
+}
+
 void TableDef::AppendField(const Field& field) {
     if (m_stored)
         throw Error(ErrorNumber::InvalidDefinition, "The stored table " + inQuotes(m_name) + " takes no new fields.");
-    if (std::any_of(m_fields.begin(), m_fields.end(), [&](const Field& f) { return sameName(f.Name(), field.Name()); }))
+    if (HasField(field.Name()))
         throw Error(ErrorNumber::InvalidDefinition,
                     "The table " + inQuotes(m_name) + " has a field " + inQuotes(field.Name()) + " already.");
     m_fields.push_back(field);
@@ -27,8 +31,7 @@ void TableDef::AppendField(const Field& field) {
 
 void TableDef::AppendIndex(const std::string& name, const std::vector<std::string>& fields, bool unique) {
     for (const auto& fieldName : fields)
-        if (std::none_of(m_fields.begin(), m_fields.end(),
-                         [&](const Field& f) { return sameName(f.Name(), fieldName); }))
+        if (!HasField(fieldName))
             throw Error(ErrorNumber::InvalidDefinition, "The index " + inQuotes(name) + " names the field " +
                                                             inQuotes(fieldName) + ", which the table lacks.");
     if (name.empty() || fields.empty())

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace dao {
@@ -29,6 +30,8 @@ public:
     const std::string& Name() const { return m_name; }
     const std::vector<Field>& Fields() const { return m_fields; }
     const std::vector<IndexDefinition>& Indexes() const { return m_indexes; }
+    // Whether a field has `name`, compared as SQLite compares names (sameName).
+    bool HasField(std::string_view name) const;
     bool isStored() const { return m_stored; }
 
     // A field for this definition; it joins the table only through AppendField.
