@@ -53,10 +53,12 @@ void onField(void* text, std::size_t length, void* data) {
         collector.longFieldColumn = collector.fieldCount + 1;
     }
     auto& field = record.fields[collector.fieldCount++];
-    if (text && !tooLong) // a field too long is refused, so it is not kept
-        field.emplace().assign(static_cast<const char*>(text), length);
-    else
+    if (!text || tooLong) // a field too long is refused, so it is not kept
         field.reset();
+    else if (field) // the text of the record before keeps its room, so most fields take no allocation
+        field->assign(static_cast<const char*>(text), length);
+    else
+        field.emplace(static_cast<const char*>(text), length);
 }
 
 void onRecordEnd(int /*terminator*/, void* data) {

@@ -21,6 +21,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <strings.h>
 #include <thread>
 #include <unordered_map>
@@ -118,6 +119,11 @@ std::size_t fieldLimit(const std::vector<dao::Field>& fields) {
         characters = std::max({characters, static_cast<std::size_t>(std::max(field.Size(), 0)), field.Name().size()});
     return characters * 4;
 }
+
+// The page cache while an import writes. Pages written out as it fills are read back, when wanted
+// again, from the system's file cache; a cache that holds the whole file only adds memory to make
+// ready and pages for the commit to write at its end, which is slower even at millions of accounts.
+constexpr int importCacheKibibytes = 32 * 1024;
 
 std::string alreadyInRegistry(const std::string& user) {
     return "the user name " + dao::inQuotes(user) + " is already in the registry";
@@ -480,7 +486,7 @@ private:
     // Adds the accepted records in one transaction, which lands only when none was refused. A
     // commit that took effect but was not confirmed by the disk is reported in the result.
     void write(Progress& progress) {
-        m_database->SetCacheSize(bulkCacheKibibytes);
+        m_database->SetCacheSize(importCacheKibibytes);
         m_database->BeginTrans();
         // The table may have changed while the text was read; from here on, no other program can
         // change it until the import ends. The write guard refuses a table with triggers, so the
@@ -505,29 +511,33 @@ private:
                 // The rows are made here and written, each after the one before, on the settling
                 // thread, which alone uses the registry until they are all written: gathered, so
                 // that one statement inserts several.
-                std::vector<dao::RowWriter::Values> gathered;
-                std::vector<std::size_t> lines;
+                // Values are swapped, never freed, on their way from row to statement and back:
+                // each row's text takes the room of a row before it.
+                std::vector<dao::RowWriter::Values> gathered(dao::RowWriter::rowsPerInsert);
+                std::vector<std::size_t> lines(dao::RowWriter::rowsPerInsert);
+                std::size_t count = 0;
                 const auto writeGathered = [&] {
                     std::size_t refused = 0;
-                    const std::int64_t last = writer.addRows(gathered, [&](std::size_t k, const dao::Error& error) {
-                        // A rule of this file's table that the program's definition lacks.
-                        m_result.addProblem({lines[k], error.description()});
-                        ++refused;
-                    });
+                    const std::int64_t last = writer.addRows(std::span(gathered.data(), count),
+                                                             [&](std::size_t k, const dao::Error& error) {
+                                                                 // A rule of this file's table that the
+                                                                 // program's definition lacks.
+                                                                 m_result.addProblem({lines[k], error.description()});
+                                                                 ++refused;
+                                                             });
                     if (last != 0)
                         *lastRow = last;
-                    m_result.accounts += gathered.size() - refused;
-                    gathered.clear();
-                    lines.clear();
+                    m_result.accounts += count - refused;
+                    count = 0;
                 };
                 SettlingThread<Row> writing([&](Row& row) {
                     if (users && users->has(row.user)) {
                         m_result.addProblem({row.line, alreadyInRegistry(row.user)});
                         return;
                     }
-                    gathered.push_back(std::move(row.values));
-                    lines.push_back(row.line);
-                    if (gathered.size() == dao::RowWriter::rowsPerInsert)
+                    gathered[count].swap(row.values);
+                    lines[count++] = row.line;
+                    if (count == gathered.size())
                         writeGathered();
                 });
                 PackedRecords::Reader stored(m_accepted);
@@ -538,13 +548,16 @@ private:
                     row.line = record.line;
                     row.user = *record.fields[m_userColumn];
                     // Every value was accepted when read; text stands as it is, so it is not checked again.
-                    row.values = dao::RowWriter::Values(m_columns.size());
+                    row.values.resize(m_columns.size());
                     for (std::size_t i = 0; i < m_columns.size(); ++i) {
                         const dao::Field& field = fields()[m_columns[i]];
-                        if (record.fields[i] && field.Type() == dao::FieldType::Text)
-                            row.values[i].emplace(std::move(*record.fields[i]));
+                        auto& value = row.values[i];
+                        if (!record.fields[i] || field.Type() != dao::FieldType::Text)
+                            AccountFormat::parse(field, record.fields[i], value.emplace());
+                        else if (std::string* text = value ? value->text() : nullptr)
+                            *text = *record.fields[i];
                         else
-                            AccountFormat::parse(field, record.fields[i], row.values[i].emplace());
+                            value.emplace(*record.fields[i]);
                     }
                 }
                 writing.finish();

@@ -73,7 +73,9 @@ bool PackedRecords::Reader::next(CsvRecord& record) {
             field.reset();
             continue;
         }
-        field.emplace().assign(block, m_offset, length - 1);
+        if (!field)
+            field.emplace();
+        field->assign(block, m_offset, length - 1); // in the room the record before left
         m_offset += length - 1;
     }
     return true;

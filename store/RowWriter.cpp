@@ -32,6 +32,7 @@ void RowWriter::close() {
     m_insertRows.finalize();
     m_largestRow.finalize();
     m_added.clear();
+    m_addedCount = 0;
 }
 
 bool RowWriter::rowHolds(Database& database, const std::string& table, std::int64_t rowid,
@@ -255,27 +256,37 @@ std::int64_t RowWriter::add(Values row) {
                         std::to_string(changes - 1) + (changes == 2 ? " other row" : " other rows") +
                         " along with the one written to " + inQuotes(m_table) + "." + undone);
     const std::int64_t rowid = m_database.lastInsertRowid();
-    m_added.emplace_back(rowid, std::move(row));
-    if (m_added.size() >= addedBatch)
+    addedRow(rowid).swap(row);
+    if (m_addedCount >= addedBatch)
         confirmAdded();
     return rowid;
 }
 
+// The slot for the values of the new row `rowid`, until it is read back.
+RowWriter::Values& RowWriter::addedRow(std::int64_t rowid) {
+    if (m_addedCount == m_added.size())
+        m_added.emplace_back();
+    auto& [id, values] = m_added[m_addedCount++];
+    id = rowid;
+    return values;
+}
+
 void RowWriter::confirmAdded() {
-    if (m_added.empty())
+    if (m_addedCount == 0)
         return;
-    const std::int64_t first = m_added.front().first;
+    const std::span<const std::pair<std::int64_t, Values>> added(m_added.data(), m_addedCount);
+    const std::int64_t first = added.front().first;
     bool consecutive = true;
-    for (std::size_t k = 0; k < m_added.size() && consecutive; ++k)
-        consecutive = m_added[k].first - first == static_cast<std::int64_t>(k);
+    for (std::size_t k = 0; k < added.size() && consecutive; ++k)
+        consecutive = added[k].first - first == static_cast<std::int64_t>(k);
     m_database.beginWork();
     if (consecutive) {
         // New rows in a row: one scan of their range reads them all, in row identity order.
         Statement& range = rowRange();
         range.bind(1, Variant(first));
-        range.bind(2, Variant(m_added.back().first));
+        range.bind(2, Variant(added.back().first));
         const auto ending = range.resetOnExit();
-        for (const auto& [rowid, values] : m_added) {
+        for (const auto& [rowid, values] : added) {
             if (!range.step() || range.integer(0) != rowid)
                 throw Error(ErrorNumber::UnexpectedChange,
                             "A trigger of the registry " + describePath(m_database.Name()) +
@@ -283,7 +294,7 @@ void RowWriter::confirmAdded() {
             checkStored(range, 1, m_allColumns, values, 1);
         }
     } else {
-        for (const auto& [rowid, values] : m_added) {
+        for (const auto& [rowid, values] : added) {
             Statement& reader = rowReader(m_addShape, m_allColumns);
             reader.bind(1, Variant(rowid));
             const auto ending = reader.resetOnExit();
@@ -294,7 +305,7 @@ void RowWriter::confirmAdded() {
             checkStored(reader, 0, m_allColumns, values, 1);
         }
     }
-    m_added.clear();
+    m_addedCount = 0;
 }
 
 // Every column of the rows whose identity is from ?1 to ?2, with that identity first.
@@ -309,7 +320,7 @@ Statement& RowWriter::rowRange() {
     return m_rowRange;
 }
 
-std::int64_t RowWriter::addRows(std::vector<Values>& rows,
+std::int64_t RowWriter::addRows(std::span<Values> rows,
                                 const std::function<void(std::size_t, const Error&)>& refused) {
     std::int64_t last = 0;
     const auto addOne = [&](std::size_t k) {
@@ -361,7 +372,7 @@ bool RowWriter::rowsInsertable() {
 // are. Returns the identity of the last, or nullopt, with nothing written, when they are to be
 // added one at a time: when the table's identities are drawn at random, or when a rule of the
 // table refused one of them (the statement undoes its rows; add() names the row refused).
-std::optional<std::int64_t> RowWriter::insertRows(std::vector<Values>& rows, std::size_t first) {
+std::optional<std::int64_t> RowWriter::insertRows(std::span<Values> rows, std::size_t first) {
     useAllColumns();
     const std::size_t width = m_columns.size();
     const std::string table = quoteIdentifier(m_table);
@@ -425,8 +436,8 @@ std::optional<std::int64_t> RowWriter::insertRows(std::vector<Values>& rows, std
                                                        " removed the row just written to " + inQuotes(m_table) + "." +
                                                        undone);
     for (std::size_t k = 0; k < rowsPerInsert; ++k)
-        m_added.emplace_back(last - count + 1 + static_cast<std::int64_t>(k), std::move(rows[first + k]));
-    if (m_added.size() >= addedBatch)
+        addedRow(last - count + 1 + static_cast<std::int64_t>(k)).swap(rows[first + k]);
+    if (m_addedCount >= addedBatch)
         confirmAdded();
     return last;
 }

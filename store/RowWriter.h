@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -58,9 +59,10 @@ public:
     // statement, and every row where the new rows' identities would not follow one another, are
     // added one at a time. A row that a rule of the table refuses (ValueRefused) is not written
     // and is passed to `refused` with its index in `rows`; the rows around it are written. Every
-    // other failure is thrown as add() throws it. The rows are left moved from. Returns the
-    // identity of the last row written, 0 when none was.
-    std::int64_t addRows(std::vector<Values>& rows, const std::function<void(std::size_t, const Error&)>& refused);
+    // other failure is thrown as add() throws it. The rows are left holding values of rows written
+    // before, whose room a caller filling them again reuses. Returns the identity of the last row
+    // written, 0 when none was.
+    std::int64_t addRows(std::span<Values> rows, const std::function<void(std::size_t, const Error&)>& refused);
     static constexpr std::size_t rowsPerInsert = 64;
 
     // Whether the row `rowid` of `table` is there and holds exactly `values`, read afresh: how a
@@ -77,7 +79,7 @@ private:
     Statement& rowRange();
     void useAllColumns();
     bool rowsInsertable();
-    std::optional<std::int64_t> insertRows(std::vector<Values>& rows, std::size_t first);
+    std::optional<std::int64_t> insertRows(std::span<Values> rows, std::size_t first);
     void checkOriginalValues(const std::string& shape, std::int64_t rowid, const Values& original);
     std::int64_t checkWritten(bool edit, std::int64_t rowid, const std::string& shape,
                               const std::vector<std::size_t>& assigned, const Values& buffer, bool changed,
@@ -94,8 +96,12 @@ private:
     std::unordered_map<std::string, Statement> m_writes;
     // Reads of chosen fields of one row by row identity, for the checks around a write.
     std::unordered_map<std::string, Statement> m_rowReaders;
-    // The rows add() wrote that are not yet read back, with the columns and shape of its insert.
+    Values& addedRow(std::int64_t rowid);
+
+    // The rows add() wrote that are not yet read back: the first m_addedCount of m_added, whose
+    // values keep their room for the rows after them. With the columns and shape of its insert.
     std::vector<std::pair<std::int64_t, Values>> m_added;
+    std::size_t m_addedCount = 0;
     std::vector<std::size_t> m_allColumns;
     std::string m_addShape;
     Statement m_rowRange;

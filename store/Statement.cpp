@@ -5,6 +5,8 @@
 #include <sqlite3.h>
 
 #include <bit>
+#include <climits>
+#include <cstring>
 #include <string_view>
 #include <utility>
 
@@ -72,8 +74,14 @@ void Statement::bind(int index, const Variant& value, bool copy) {
     } else if (value.isReal()) {
         check(m_statement, sqlite3_bind_double(m_statement, index, value.toReal()));
     } else if (const std::string* text = value.text()) {
-        check(m_statement, sqlite3_bind_text64(m_statement, index, text->data(), text->size(),
-                                               copy ? SQLITE_TRANSIENT : SQLITE_STATIC, SQLITE_UTF8));
+        // Text without a NUL is bound as the NUL-terminated string it is: SQLite then knows that
+        // it ends there, and needs no copy of its own of each value that a rule of the table (as
+        // length() does) reads as a C string.
+        const auto keep = copy ? SQLITE_TRANSIENT : SQLITE_STATIC;
+        if (std::memchr(text->data(), '\0', text->size()) == nullptr && text->size() < INT_MAX)
+            check(m_statement, sqlite3_bind_text(m_statement, index, text->c_str(), -1, keep));
+        else
+            check(m_statement, sqlite3_bind_text64(m_statement, index, text->data(), text->size(), keep, SQLITE_UTF8));
     } else {
         const std::string bytes = value.toText();
         check(m_statement, sqlite3_bind_blob64(m_statement, index, bytes.data(), bytes.size(), SQLITE_TRANSIENT));

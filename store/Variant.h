@@ -48,6 +48,8 @@ public:
     std::string kind() const;
 
     const std::string* text() const { return std::get_if<std::string>(&m_data); }
+    // The text itself, to be given new text in the room it has.
+    std::string* text() { return std::get_if<std::string>(&m_data); }
 
     bool operator==(const Variant&) const = default;
 

@@ -56,6 +56,7 @@ TEST_F(StatementTest, ValuesKeepTheirStorageClass) {
         {dao::Variant(-0.0), dao::Variant(0.0)},
         {dao::Variant("0070"), dao::Variant(std::int64_t{70})},
         {dao::Variant(dao::Blob{"ab"}), dao::Variant("ab")},
+        {dao::Variant(std::string("a\0b", 3)), dao::Variant("a")}, // text goes on past a NUL
     };
     dao::Statement echo = database->Prepare("SELECT ?1");
     for (const auto& c : cases) {
