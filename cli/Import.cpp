@@ -5,6 +5,7 @@
 #include "cli/Check.h"
 #include "cli/CsvReader.h"
 #include "cli/FileError.h"
+#include "cli/FirstUses.h"
 #include "cli/PackedRecords.h"
 #include "cli/Progress.h"
 #include "cli/RegistryFile.h"
@@ -24,7 +25,6 @@
 #include <span>
 #include <strings.h>
 #include <thread>
-#include <unordered_map>
 
 namespace cli {
 
@@ -277,7 +277,7 @@ public:
     ImportResult run(std::istream& csv, Progress& progress) {
         read(csv, progress);
         lookForLookAlikes();
-        m_firstLines = {};
+        m_firstUses.clear();
         if (!m_result.problems.empty())
             lookUpAccepted(progress);
         else
@@ -304,10 +304,9 @@ private:
     void read(std::istream& csv, Progress& progress) {
         bool atHeader = true;
         // Room for the names of a file of known size (the total of progress's reading stage) is
-        // made at once, a name for every 64 bytes, as few records are shorter: growing the map
-        // step by step would place every name again at each step.
+        // set aside at once, a name for every 64 bytes, as few records are shorter.
         if (namesCompared())
-            m_firstLines.reserve(std::min<std::size_t>(progress.total() / 64, std::size_t{1} << 24));
+            m_firstUses.reserve(std::min<std::size_t>(progress.total() / 64, std::size_t{1} << 24));
         try {
             // Each record is checked on its own here and compared with the records before it on
             // the settling thread; both are done with the text's records before anything follows.
@@ -411,20 +410,20 @@ private:
         }
         std::string& reasons = item.reasons;
         const auto& user = item.user;
-        FirstUse* newName = nullptr; // the first of its look, when the record is the first
+        FirstUses::Index newName = FirstUses::none; // the first of its look, when the record is the first
         if (user && namesCompared()) {
             // The editor only ever opens the first account of a name, and an operator cannot tell
             // names that look alike apart.
-            const auto [first, added] = m_firstLines.try_emplace(std::move(item.look), FirstUse{item.line, *user});
+            const auto [first, added] = m_firstUses.add(item.look, item.line, *user);
             if (added) {
-                newName = &first->second;
-            } else if (first->second.name != *user) {
+                newName = first;
+            } else if (const std::string_view firstName = m_firstUses.name(first); firstName != *user) {
                 reasons += std::string(reasons.empty() ? "" : "; ") + "the user name " + dao::inQuotes(*user) +
-                           " looks like " + dao::inQuotes(first->second.name) + " on line " +
-                           std::to_string(first->second.line);
+                           " looks like " + dao::inQuotes(std::string(firstName)) + " on line " +
+                           std::to_string(m_firstUses.line(first));
             } else if (!m_options.allowDuplicateUsers) {
                 reasons += std::string(reasons.empty() ? "" : "; ") + "the user name " + dao::inQuotes(*user) +
-                           " is already on line " + std::to_string(first->second.line);
+                           " is already on line " + std::to_string(m_firstUses.line(first));
             }
             if (added && !m_options.allowDuplicateUsers && !reasons.empty() &&
                 m_result.problems.size() < ImportResult::keptProblems) {
@@ -440,28 +439,29 @@ private:
             m_result.addProblem({item.line, std::move(reasons)});
         } else {
             m_accepted.appendPacked(item.packed);
-            if (newName)
-                newName->accepted = true;
+            if (newName != FirstUses::none)
+                m_firstUses.setAccepted(newName, true);
         }
     }
 
     // Refuses each accepted record whose user name looks like, without being, one the registry
     // has, in one read of the registry's names.
     void lookForLookAlikes() {
-        if (m_options.allowLookAlikeUsers || m_firstLines.empty())
+        if (m_options.allowLookAlikeUsers || m_firstUses.empty())
             return;
         m_database->guarded([&] {
             dao::Statement names = m_database->Prepare("SELECT \"User\" FROM " + dao::quoteIdentifier(tableName) +
                                                        " WHERE typeof(\"User\") = 'text'");
             while (names.step()) {
                 const std::string name = names.text(0);
-                const auto found = m_firstLines.find(dao::NameLook::skeleton(name));
-                if (found == m_firstLines.end() || !found->second.accepted || found->second.name == name)
+                const FirstUses::Index found = m_firstUses.find(dao::NameLook::skeleton(name));
+                if (found == FirstUses::none || !m_firstUses.accepted(found) || m_firstUses.name(found) == name)
                     continue;
-                found->second.accepted = false; // refused once, naming one of the registry's names
-                m_result.addProblem({found->second.line, "the user name " + dao::inQuotes(found->second.name) +
-                                                             " looks like " + dao::inQuotes(name) +
-                                                             ", which the registry already has"});
+                m_firstUses.setAccepted(found, false); // refused once, naming one of the registry's names
+                m_result.addProblem({m_firstUses.line(found), "the user name " +
+                                                                  dao::inQuotes(std::string(m_firstUses.name(found))) +
+                                                                  " looks like " + dao::inQuotes(name) +
+                                                                  ", which the registry already has"});
             }
         });
     }
@@ -591,13 +591,8 @@ private:
     std::size_t m_userColumn = 0;
     bool m_notUtf8 = false;
     // The first record of each user name, or of each look of one (its skeleton) unless look-alikes
-    // are allowed.
-    struct FirstUse {
-        std::size_t line;
-        std::string name;
-        bool accepted = false;
-    };
-    std::unordered_map<std::string, FirstUse> m_firstLines;
+    // are allowed, and whether it was accepted.
+    FirstUses m_firstUses;
     PackedRecords m_accepted;
     std::optional<RegistryUsers> m_registryUsers; // while reading, for the reasons of refused records
 };
