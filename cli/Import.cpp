@@ -439,7 +439,7 @@ private:
         if (!reasons.empty()) {
             m_result.addProblem({item.line, std::move(reasons)});
         } else {
-            m_accepted.appendPacked(item.packed);
+            m_accepted.append(item.packed);
             if (newName != FirstUses::none)
                 m_firstUses.setAccepted(newName, true);
         }
@@ -459,10 +459,9 @@ private:
                 if (found == FirstUses::none || !m_firstUses.accepted(found) || m_firstUses.name(found) == name)
                     continue;
                 m_firstUses.setAccepted(found, false); // refused once, naming one of the registry's names
-                m_result.addProblem({m_firstUses.line(found), "the user name " +
-                                                                  dao::inQuotes(std::string(m_firstUses.name(found))) +
-                                                                  " looks like " + dao::inQuotes(name) +
-                                                                  ", which the registry already has"});
+                m_result.addProblem({m_firstUses.line(found),
+                                     "the user name " + dao::inQuotes(std::string(m_firstUses.name(found))) +
+                                         " looks like " + dao::inQuotes(name) + ", which the registry already has"});
             }
         });
     }
@@ -511,21 +510,19 @@ private:
             [&] {
                 // The rows are made here and written, each after the one before, on the settling
                 // thread, which alone uses the registry until they are all written: gathered, so
-                // that one statement inserts several.
-                // Values are swapped, never freed, on their way from row to statement and back:
-                // each row's text takes the room of a row before it.
+                // that one statement inserts several. Values are swapped, never freed, on their way
+                // from row to statement and back: each row's text takes the room of a row before it.
                 std::vector<dao::RowWriter::Values> gathered(dao::RowWriter::rowsPerInsert);
                 std::vector<std::size_t> lines(dao::RowWriter::rowsPerInsert);
                 std::size_t count = 0;
                 const auto writeGathered = [&] {
                     std::size_t refused = 0;
-                    const std::int64_t last = writer.addRows(std::span(gathered.data(), count),
-                                                             [&](std::size_t k, const dao::Error& error) {
-                                                                 // A rule of this file's table that the
-                                                                 // program's definition lacks.
-                                                                 m_result.addProblem({lines[k], error.description()});
-                                                                 ++refused;
-                                                             });
+                    const std::int64_t last =
+                        writer.addRows(std::span(gathered.data(), count), [&](std::size_t k, const dao::Error& error) {
+                            // A rule of this file's table that the program's definition lacks.
+                            m_result.addProblem({lines[k], error.description()});
+                            ++refused;
+                        });
                     if (last != 0)
                         *lastRow = last;
                     m_result.accounts += count - refused;

@@ -32,11 +32,6 @@ std::size_t getNumber(const std::string& in, std::size_t& offset) {
 
 // A record is its line, its count of fields, and each field as its length plus one (0: null)
 // followed by its bytes. A record never spans two blocks.
-void PackedRecords::append(const CsvRecord& record) {
-    pack(record, m_packed);
-    appendPacked(m_packed);
-}
-
 void PackedRecords::pack(const CsvRecord& record, std::string& packed) {
     packed.clear();
     putNumber(packed, record.line);
@@ -48,7 +43,7 @@ void PackedRecords::pack(const CsvRecord& record, std::string& packed) {
     }
 }
 
-void PackedRecords::appendPacked(const std::string& packed) {
+void PackedRecords::append(const std::string& packed) {
     if (m_blocks.empty() || m_blocks.back().capacity() - m_blocks.back().size() < packed.size()) {
         m_blocks.emplace_back();
         m_blocks.back().reserve(std::max(blockBytes, packed.size()));

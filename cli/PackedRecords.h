@@ -15,11 +15,10 @@ namespace cli {
 // are never copied as more arrive, where one growing buffer would be copied whole at each step.
 class PackedRecords {
 public:
-    void append(const CsvRecord& record);
-    // `record` as append keeps it, into `packed`, so that it may be packed on one thread and kept on another.
+    // `record` as it is kept, into `packed`, so that it may be packed on one thread and kept on another.
     static void pack(const CsvRecord& record, std::string& packed);
     // Keeps a record `pack` made.
-    void appendPacked(const std::string& packed);
+    void append(const std::string& packed);
     std::size_t size() const { return m_count; }
 
     // The records in the order they were added.
@@ -38,7 +37,6 @@ public:
 private:
     std::vector<std::string> m_blocks;
     std::size_t m_count = 0;
-    std::string m_packed; // the record being added, reused
 };
 
 } // namespace cli

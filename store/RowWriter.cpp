@@ -181,17 +181,10 @@ std::int64_t RowWriter::checkWritten(bool edit, std::int64_t rowid, const std::s
         if (edit && !changed && !found)
             throw Error(ErrorNumber::RowRemoved,
                         "The row of " + inQuotes(m_table) + " being changed was removed by another program;" + undone);
-        throw Error(ErrorNumber::UnexpectedChange,
-                    "A trigger of the registry " + describePath(m_database.Name()) +
-                        (!changed ? " ignored the write to " : " removed the row just written to ") +
-                        inQuotes(m_table) + "." + undone);
+        throw byTrigger((!changed ? "ignored the write to " : "removed the row just written to ") + inQuotes(m_table));
     }
     checkStored(reader, 0, assigned, buffer, changes);
-    if (changes != 1)
-        throw Error(ErrorNumber::UnexpectedChange,
-                    "A trigger of the registry " + describePath(m_database.Name()) + " changed " +
-                        std::to_string(changes - 1) + (changes == 2 ? " other row" : " other rows") +
-                        " along with the one written to " + inQuotes(m_table) + "." + undone);
+    checkChanges(1, changes);
     return row;
 }
 
@@ -214,9 +207,35 @@ void RowWriter::refuseStored(std::size_t column, const Variant& given, const Var
             "The field " + field + " of " + inQuotes(m_table) + " would have stored " +
                 (secret ? "the text given as " + stored.kind() : given.describe() + " as " + stored.describe()) +
                 ", as its column is declared." + undone);
-    throw Error(ErrorNumber::UnexpectedChange, "A trigger of the registry " + describePath(m_database.Name()) +
-                                                   " replaced the value written to the field " + field + " of " +
-                                                   inQuotes(m_table) + "." + undone);
+    throw byTrigger("replaced the value written to the field " + field + " of " + inQuotes(m_table));
+}
+
+// What a trigger of the registry did to a write, `deed` worded to follow "A trigger of the
+// registry ...": the write is undone.
+Error RowWriter::byTrigger(const std::string& deed) const {
+    return Error(ErrorNumber::UnexpectedChange,
+                 "A trigger of the registry " + describePath(m_database.Name()) + " " + deed + "." + undone);
+}
+
+// After a write of `written` rows that made `changes` changes: no other row may have changed.
+void RowWriter::checkChanges(std::int64_t written, std::int64_t changes) const {
+    if (changes != written)
+        throw byTrigger("changed " + std::to_string(changes - written) +
+                        (changes == written + 1 ? " other row" : " other rows") + " along with the one written to " +
+                        inQuotes(m_table));
+}
+
+// After an insert of `expected` rows, of which `inserted` were inserted and `changes` changes made.
+void RowWriter::checkInserted(std::int64_t expected, std::int64_t inserted, std::int64_t changes) const {
+    if (inserted != expected)
+        throw byTrigger("ignored the write to " + inQuotes(m_table));
+    checkChanges(expected, changes);
+}
+
+void RowWriter::requireEveryValue(const Values& row) const {
+    if (row.size() != m_columns.size() || std::find(row.begin(), row.end(), std::nullopt) != row.end())
+        throw Error(ErrorNumber::InvalidArgument,
+                    "A new row of " + inQuotes(m_table) + " needs a value for every column.");
 }
 
 void RowWriter::useAllColumns() {
@@ -229,9 +248,7 @@ void RowWriter::useAllColumns() {
 }
 
 std::int64_t RowWriter::add(Values row) {
-    if (row.size() != m_columns.size() || std::find(row.begin(), row.end(), std::nullopt) != row.end())
-        throw Error(ErrorNumber::InvalidArgument,
-                    "A new row of " + inQuotes(m_table) + " needs a value for every column.");
+    requireEveryValue(row);
     useAllColumns();
     Statement& insert = writeStatement(false, m_addShape, m_allColumns);
     for (std::size_t i = 0; i < row.size(); ++i)
@@ -246,15 +263,7 @@ std::int64_t RowWriter::add(Values row) {
             refuse(failure, row);
         throw;
     }
-    const std::int64_t changes = m_database.totalChanges() - changesBefore;
-    if (!changed)
-        throw Error(ErrorNumber::UnexpectedChange, "A trigger of the registry " + describePath(m_database.Name()) +
-                                                       " ignored the write to " + inQuotes(m_table) + "." + undone);
-    if (changes != 1)
-        throw Error(ErrorNumber::UnexpectedChange,
-                    "A trigger of the registry " + describePath(m_database.Name()) + " changed " +
-                        std::to_string(changes - 1) + (changes == 2 ? " other row" : " other rows") +
-                        " along with the one written to " + inQuotes(m_table) + "." + undone);
+    checkInserted(1, changed ? 1 : 0, m_database.totalChanges() - changesBefore);
     const std::int64_t rowid = m_database.lastInsertRowid();
     addedRow(rowid).swap(row);
     if (m_addedCount >= addedBatch)
@@ -288,9 +297,7 @@ void RowWriter::confirmAdded() {
         const auto ending = range.resetOnExit();
         for (const auto& [rowid, values] : added) {
             if (!range.step() || range.integer(0) != rowid)
-                throw Error(ErrorNumber::UnexpectedChange,
-                            "A trigger of the registry " + describePath(m_database.Name()) +
-                                " removed the row just written to " + inQuotes(m_table) + "." + undone);
+                throw byTrigger("removed the row just written to " + inQuotes(m_table));
             checkStored(range, 1, m_allColumns, values, 1);
         }
     } else {
@@ -299,9 +306,7 @@ void RowWriter::confirmAdded() {
             reader.bind(1, Variant(rowid));
             const auto ending = reader.resetOnExit();
             if (!reader.step())
-                throw Error(ErrorNumber::UnexpectedChange,
-                            "A trigger of the registry " + describePath(m_database.Name()) +
-                                " removed the row just written to " + inQuotes(m_table) + "." + undone);
+                throw byTrigger("removed the row just written to " + inQuotes(m_table));
             checkStored(reader, 0, m_allColumns, values, 1);
         }
     }
@@ -320,8 +325,7 @@ Statement& RowWriter::rowRange() {
     return m_rowRange;
 }
 
-std::int64_t RowWriter::addRows(std::span<Values> rows,
-                                const std::function<void(std::size_t, const Error&)>& refused) {
+std::int64_t RowWriter::addRows(std::span<Values> rows, const std::function<void(std::size_t, const Error&)>& refused) {
     std::int64_t last = 0;
     const auto addOne = [&](std::size_t k) {
         try {
@@ -391,9 +395,7 @@ std::optional<std::int64_t> RowWriter::insertRows(std::span<Values> rows, std::s
         m_largestRow = m_database.Prepare("SELECT max(rowid) FROM " + table);
     }
     for (std::size_t k = first; k < first + rowsPerInsert; ++k)
-        if (rows[k].size() != width || std::find(rows[k].begin(), rows[k].end(), std::nullopt) != rows[k].end())
-            throw Error(ErrorNumber::InvalidArgument,
-                        "A new row of " + inQuotes(m_table) + " needs a value for every column.");
+        requireEveryValue(rows[k]);
 
     m_database.beginWork();
     std::int64_t largest = 0;
@@ -419,22 +421,12 @@ std::optional<std::int64_t> RowWriter::insertRows(std::span<Values> rows, std::s
             return std::nullopt;
         throw;
     }
-    const std::int64_t changes = m_database.totalChanges() - changesBefore;
-    if (inserted != count)
-        throw Error(ErrorNumber::UnexpectedChange, "A trigger of the registry " + describePath(m_database.Name()) +
-                                                       " ignored the write to " + inQuotes(m_table) + "." + undone);
-    if (changes != count)
-        throw Error(ErrorNumber::UnexpectedChange,
-                    "A trigger of the registry " + describePath(m_database.Name()) + " changed " +
-                        std::to_string(changes - count) + (changes == count + 1 ? " other row" : " other rows") +
-                        " along with the one written to " + inQuotes(m_table) + "." + undone);
+    checkInserted(count, inserted, m_database.totalChanges() - changesBefore);
     // Each new row took the identity after the largest, so the rows' identities follow one another
     // up to the last; the read-back finds each by it, and every row above `largest` is a new one.
     const std::int64_t last = m_database.lastInsertRowid();
     if (last - count < largest)
-        throw Error(ErrorNumber::UnexpectedChange, "A trigger of the registry " + describePath(m_database.Name()) +
-                                                       " removed the row just written to " + inQuotes(m_table) + "." +
-                                                       undone);
+        throw byTrigger("removed the row just written to " + inQuotes(m_table));
     for (std::size_t k = 0; k < rowsPerInsert; ++k)
         addedRow(last - count + 1 + static_cast<std::int64_t>(k)).swap(rows[first + k]);
     if (m_addedCount >= addedBatch)

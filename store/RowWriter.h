@@ -89,6 +89,10 @@ private:
     [[noreturn]] void refuseStored(std::size_t column, const Variant& given, const Variant& stored,
                                    std::int64_t changes);
     [[noreturn]] void refuse(const SQLite::Exception& failure, const Values& buffer);
+    Error byTrigger(const std::string& deed) const;
+    void checkChanges(std::int64_t written, std::int64_t changes) const;
+    void checkInserted(std::int64_t expected, std::int64_t inserted, std::int64_t changes) const;
+    void requireEveryValue(const Values& row) const;
 
     Database& m_database;
     const std::string& m_table;
